@@ -1,0 +1,176 @@
+#include "wav_writer.hpp"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "text.hpp"
+
+namespace ombri {
+namespace {
+
+constexpr std::uint32_t kPlainHeaderBytes = 44;
+constexpr std::uint32_t kExtensibleHeaderBytes = 68;
+
+void put_u16(std::vector<unsigned char>& out, std::uint16_t v) {
+  out.push_back(static_cast<unsigned char>(v));
+  out.push_back(static_cast<unsigned char>(v >> 8));
+}
+
+void put_u32(std::vector<unsigned char>& out, std::uint32_t v) {
+  for (int shift = 0; shift < 32; shift += 8) out.push_back(static_cast<unsigned char>(v >> shift));
+}
+
+void put_tag(std::vector<unsigned char>& out, const char (&tag)[5]) { out.insert(out.end(), tag, tag + 4); }
+
+std::uint32_t header_bytes_for(std::uint16_t channels) {
+  return channels > 2 ? kExtensibleHeaderBytes : kPlainHeaderBytes;
+}
+
+// Both sizes are 0 until the writer is finalised.
+std::vector<unsigned char> make_header(std::uint16_t channels, std::uint32_t sample_rate) {
+  const std::uint16_t block_align = static_cast<std::uint16_t>(channels * 2u);
+  std::vector<unsigned char> h;
+  put_tag(h, "RIFF");
+  put_u32(h, 0);
+  put_tag(h, "WAVE");
+  put_tag(h, "fmt ");
+  const bool extensible = channels > 2;
+  put_u32(h, extensible ? 40 : 16);
+  put_u16(h, extensible ? 0xFFFE : 1);
+  put_u16(h, channels);
+  put_u32(h, sample_rate);
+  put_u32(h, static_cast<std::uint32_t>(std::uint64_t{sample_rate} * block_align));
+  put_u16(h, block_align);
+  put_u16(h, 16);
+  if (extensible) {
+    put_u16(h, 22);
+    put_u16(h, 16);
+    const unsigned mask_bits = std::min<unsigned>(channels, 18);
+    put_u32(h, static_cast<std::uint32_t>((std::uint64_t{1} << mask_bits) - 1));
+    static constexpr unsigned char kPcmSubformat[16] = {0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00,
+                                                        0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
+    h.insert(h.end(), std::begin(kPcmSubformat), std::end(kPcmSubformat));
+  }
+  put_tag(h, "data");
+  put_u32(h, 0);
+  return h;
+}
+
+// `done` counts the bytes that reached the file, also when writing fails.
+Result<void> write_all(int fd, const unsigned char* data, std::size_t size, std::size_t& done) {
+  done = 0;
+  while (size > 0) {
+    const ssize_t n = ::write(fd, data, size);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return ErrorText{os_error_text(errno)};
+    }
+    data += n;
+    size -= static_cast<std::size_t>(n);
+    done += static_cast<std::size_t>(n);
+  }
+  return {};
+}
+
+Result<void> write_u32_at(int fd, off_t offset, std::uint32_t value) {
+  const unsigned char bytes[4] = {static_cast<unsigned char>(value), static_cast<unsigned char>(value >> 8),
+                                  static_cast<unsigned char>(value >> 16), static_cast<unsigned char>(value >> 24)};
+  std::size_t done = 0;
+  while (done < sizeof bytes) {
+    const ssize_t n = ::pwrite(fd, bytes + done, sizeof bytes - done, offset + static_cast<off_t>(done));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return ErrorText{os_error_text(errno)};
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  return {};
+}
+
+}  // namespace
+
+std::uint64_t WavWriter::max_data_bytes(std::uint16_t channels) {
+  return std::numeric_limits<std::uint32_t>::max() - (header_bytes_for(channels) - 8);
+}
+
+Result<WavWriter> WavWriter::create(const std::string& path, std::uint16_t channels, std::uint32_t sample_rate,
+                                    std::optional<std::uint64_t> data_limit) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0) return ErrorText{os_error_text(errno)};
+  const auto header = make_header(channels, sample_rate);
+  std::size_t done;
+  if (auto written = write_all(fd, header.data(), header.size(), done); !written) {
+    ::close(fd);
+    return ErrorText{written.error()};
+  }
+  const std::uint64_t limit = std::min(data_limit.value_or(max_data_bytes(channels)), max_data_bytes(channels));
+  return WavWriter(fd, channels, static_cast<std::uint32_t>(header.size()), limit);
+}
+
+WavWriter::WavWriter(int fd, std::uint16_t channels, std::uint32_t header_bytes, std::uint64_t data_limit)
+    : fd_(fd), channels_(channels), header_bytes_(header_bytes), data_limit_(data_limit) {
+  buffer_.reserve(kBufferBytes);
+}
+
+WavWriter::WavWriter(WavWriter&& other) noexcept
+    : fd_(std::exchange(other.fd_, -1)),
+      channels_(other.channels_),
+      header_bytes_(other.header_bytes_),
+      data_limit_(other.data_limit_),
+      data_bytes_(other.data_bytes_),
+      finalized_(other.finalized_),
+      buffer_(std::move(other.buffer_)) {}
+
+WavWriter::~WavWriter() {
+  if (fd_ < 0) return;
+  if (!finalized_) {
+    (void)flush_buffer();
+    (void)write_sizes();
+  }
+  ::close(fd_);
+}
+
+Result<void> WavWriter::write_sample(std::int16_t sample) {
+  if (data_bytes_ + 2 > data_limit_) return ErrorText{"The WAV data would pass the 4 GiB limit of its size fields."};
+  const auto bits = static_cast<std::uint16_t>(sample);
+  buffer_.push_back(static_cast<unsigned char>(bits));
+  buffer_.push_back(static_cast<unsigned char>(bits >> 8));
+  data_bytes_ += 2;
+  if (buffer_.size() >= kBufferBytes) return flush_buffer();
+  return {};
+}
+
+// Bytes that never reached the file are not counted, so the header's sizes
+// always describe what is on disk.
+Result<void> WavWriter::flush_buffer() {
+  std::size_t done;
+  auto written = write_all(fd_, buffer_.data(), buffer_.size(), done);
+  data_bytes_ -= buffer_.size() - done;
+  buffer_.clear();
+  return written;
+}
+
+Result<void> WavWriter::write_sizes() {
+  const auto data_size = static_cast<std::uint32_t>(data_bytes_);
+  if (auto riff = write_u32_at(fd_, 4, header_bytes_ - 8 + data_size); !riff) return riff;
+  return write_u32_at(fd_, static_cast<off_t>(header_bytes_) - 4, data_size);
+}
+
+Result<void> WavWriter::finalize() {
+  finalized_ = true;
+  if (auto flushed = flush_buffer(); !flushed) return flushed;
+  if (auto sized = write_sizes(); !sized) return sized;
+  if (samples_written() % channels_ != 0)
+    return ErrorText{"The number of samples written is not a multiple of the number of channels."};
+  return flush_buffer();
+}
+
+SharedWavWriter share_wav_writer(WavWriter writer) {
+  return std::make_shared<PoisonMutex<std::optional<WavWriter>>>(std::optional<WavWriter>(std::move(writer)));
+}
+
+}  // namespace ombri
