@@ -24,7 +24,9 @@ void put_u32(std::vector<unsigned char>& out, std::uint32_t v) {
   for (int shift = 0; shift < 32; shift += 8) out.push_back(static_cast<unsigned char>(v >> shift));
 }
 
-void put_tag(std::vector<unsigned char>& out, const char (&tag)[5]) { out.insert(out.end(), tag, tag + 4); }
+void put_tag(std::vector<unsigned char>& out, const char (&tag)[5]) {
+  for (int i = 0; i < 4; ++i) out.push_back(static_cast<unsigned char>(tag[i]));
+}
 
 std::uint32_t header_bytes_for(std::uint16_t channels) {
   return channels > 2 ? kExtensibleHeaderBytes : kPlainHeaderBytes;
