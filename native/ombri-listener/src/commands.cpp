@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <string_view>
 
+#include "smoke.hpp"
 #include "text.hpp"
 
 namespace ombri {
@@ -64,11 +65,12 @@ void handle_command(CommandOutcome& outcome, const Json& request, RuntimeState& 
     outcome.response = response_error(*id, "invalid_request", "cmd is required");
     return;
   }
-  [[maybe_unused]] const bool smoke = smoke_flag();
+  const bool smoke = smoke_flag();
 
   const std::string_view name = *cmd;
   if (name == "status") return handle_status(outcome, state, *id);
   if (name == "stop") return handle_stop(outcome, state, *id);
+  if (name == "start" && smoke) return smoke_start(outcome, request, state, *id);
   if (name == "ping" || name == "start" || name == "detect" || name == "devices" || name == "enhance" ||
       name == "transcribe" || name == "modelStatus" || name == "calendarStatus" || name == "calendarEvents" ||
       name == "calendarRequestAccess")

@@ -11,6 +11,9 @@ namespace ombri {
 
 bool is_valid_utf8(std::string_view bytes);
 
+// The bytes as UTF-8, each invalid byte replaced by U+FFFD.
+std::string to_utf8_lossy(std::string_view bytes);
+
 // The text without Unicode white space at either end (input must be valid UTF-8).
 std::string_view trim_unicode_whitespace(std::string_view text);
 

@@ -1,0 +1,15 @@
+#pragma once
+// What the listener can do right now: the capability objects and the results
+// of `ping`, `modelStatus` and `devices`.
+
+#include <optional>
+#include <string>
+
+#include "json.hpp"
+
+namespace ombri {
+
+Json capability(const std::string& status, const std::optional<std::string>& reason);
+Json listener_capabilities(bool smoke, bool mic);
+
+}  // namespace ombri

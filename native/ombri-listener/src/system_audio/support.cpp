@@ -1,0 +1,128 @@
+#include "system_audio/support.hpp"
+
+#include <fcntl.h>
+#include <fmt/format.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <string>
+
+#include "text.hpp"
+
+extern char** environ;
+
+namespace ombri {
+namespace {
+
+// Unsigned 32-bit decimal: an optional "+", then one or more ASCII digits.
+std::optional<std::uint32_t> parse_u32(std::string_view field) {
+  if (!field.empty() && field.front() == '+') field.remove_prefix(1);
+  if (field.empty()) return std::nullopt;
+  std::uint64_t value = 0;
+  for (const char c : field) {
+    if (c < '0' || c > '9') return std::nullopt;
+    value = value * 10 + static_cast<std::uint64_t>(c - '0');
+    if (value > 0xFFFFFFFFu) return std::nullopt;
+  }
+  return static_cast<std::uint32_t>(value);
+}
+
+// Reads both pipes to their ends (so the child never blocks on a full one); keeps stdout.
+std::string drain(int out_fd, int err_fd) {
+  std::string output;
+  std::array<pollfd, 2> fds{{{out_fd, POLLIN, 0}, {err_fd, POLLIN, 0}}};
+  int open_count = 2;
+  char buffer[4096];
+  while (open_count > 0) {
+    if (::poll(fds.data(), fds.size(), -1) < 0) {
+      if (errno == EINTR) continue;
+      break;
+    }
+    for (auto& entry : fds) {
+      if (entry.fd < 0 || entry.revents == 0) continue;
+      const ssize_t n = ::read(entry.fd, buffer, sizeof buffer);
+      if (n > 0) {
+        if (entry.fd == out_fd) output.append(buffer, static_cast<std::size_t>(n));
+      } else if (n == 0 || errno != EINTR) {
+        entry.fd = -1;
+        --open_count;
+      }
+    }
+  }
+  return output;
+}
+
+std::optional<std::string> run_sw_vers() {
+  int out_pipe[2];
+  int err_pipe[2];
+  if (::pipe2(out_pipe, O_CLOEXEC) != 0) return std::nullopt;
+  if (::pipe2(err_pipe, O_CLOEXEC) != 0) {
+    ::close(out_pipe[0]);
+    ::close(out_pipe[1]);
+    return std::nullopt;
+  }
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_adddup2(&actions, out_pipe[1], 1);
+  posix_spawn_file_actions_adddup2(&actions, err_pipe[1], 2);
+  char tool[] = "sw_vers";
+  char flag[] = "-productVersion";
+  char* argv[] = {tool, flag, nullptr};
+  pid_t pid;
+  const int spawned = ::posix_spawnp(&pid, tool, &actions, nullptr, argv, environ);
+  posix_spawn_file_actions_destroy(&actions);
+  ::close(out_pipe[1]);
+  ::close(err_pipe[1]);
+
+  std::optional<std::string> output;
+  if (spawned == 0) {
+    output = drain(out_pipe[0], err_pipe[0]);
+    int status;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+  }
+  ::close(out_pipe[0]);
+  ::close(err_pipe[0]);
+  return output;
+}
+
+}  // namespace
+
+std::optional<std::pair<std::uint32_t, std::uint32_t>> parse_macos_version(std::string_view output) {
+  const std::string text = to_utf8_lossy(output);
+  const std::string_view trimmed = trim_unicode_whitespace(text);
+  const auto first_dot = trimmed.find('.');
+  const auto major = parse_u32(trimmed.substr(0, first_dot));
+  if (!major) return std::nullopt;
+  std::uint32_t minor = 0;
+  if (first_dot != std::string_view::npos) {
+    const std::string_view rest = trimmed.substr(first_dot + 1);
+    minor = parse_u32(rest.substr(0, rest.find('.'))).value_or(0);
+  }
+  return std::pair{*major, minor};
+}
+
+std::optional<std::pair<std::uint32_t, std::uint32_t>> macos_version() {
+  const auto output = run_sw_vers();
+  if (!output) return std::nullopt;
+  return parse_macos_version(*output);
+}
+
+Result<void> support_for_version(std::optional<std::pair<std::uint32_t, std::uint32_t>> version) {
+  if (!version) return ErrorText{"Could not determine the macOS version for system audio capture."};
+  const auto [major, minor] = *version;
+  if (major > 14 || (major == 14 && minor >= 2)) return {};
+  return ErrorText{fmt::format("System audio capture needs macOS 14.2 or newer (running {}.{}).", major, minor)};
+}
+
+const Result<void>& system_audio_support() {
+  static const Result<void> support = support_for_version(macos_version());
+  return support;
+}
+
+}  // namespace ombri
