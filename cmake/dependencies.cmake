@@ -4,4 +4,41 @@ set(OMBRI_DEPS_DIR "$ENV{OMBRI_DEPS_DIR}" CACHE PATH "Cache of source-built depe
 if(NOT OMBRI_DEPS_DIR)
   set(OMBRI_DEPS_DIR /var/cache/ombri-deps CACHE PATH "" FORCE)
 endif()
-# ombri::whisper and ombri::rnnoise are defined here (filled in by the dependency build).
+
+set(OMBRI_WHISPER_DIR ${OMBRI_DEPS_DIR}/whisper.cpp-1.9.1)
+set(OMBRI_RNNOISE_DIR ${OMBRI_DEPS_DIR}/rnnoise-obs-29.0.2)
+
+# bootstrap writes the stamp last, so a present stamp means a complete entry.
+foreach(dependency_dir IN ITEMS ${OMBRI_WHISPER_DIR} ${OMBRI_RNNOISE_DIR})
+  if(NOT EXISTS ${dependency_dir}/.built)
+    message(FATAL_ERROR "${dependency_dir} is missing or incomplete: run scripts/bootstrap "
+      "(as root; OMBRI_DEPS_DIR chooses the cache, default /var/cache/ombri-deps)")
+  endif()
+endforeach()
+
+# Imported include directories count as system headers, so the libraries'
+# own headers stay out of our -Wall -Wextra.
+function(ombri_import_static_library target library_file)
+  add_library(${target} STATIC IMPORTED GLOBAL)
+  set_target_properties(${target} PROPERTIES
+    IMPORTED_LOCATION ${library_file}
+    INTERFACE_LINK_LIBRARIES "${ARGN}")
+endfunction()
+
+set(BLA_VENDOR OpenBLAS)
+find_package(BLAS REQUIRED)
+unset(BLA_VENDOR)
+
+set(whisper_lib ${OMBRI_WHISPER_DIR}/lib)
+ombri_import_static_library(ombri_ggml_base ${whisper_lib}/libggml-base.a Threads::Threads m ${CMAKE_DL_LIBS})
+ombri_import_static_library(ombri_ggml_cpu ${whisper_lib}/libggml-cpu.a ombri_ggml_base)
+ombri_import_static_library(ombri_ggml_blas ${whisper_lib}/libggml-blas.a ombri_ggml_base BLAS::BLAS)
+ombri_import_static_library(ombri_ggml ${whisper_lib}/libggml.a
+  ombri_ggml_cpu ombri_ggml_blas ombri_ggml_base ${CMAKE_DL_LIBS})
+ombri_import_static_library(ombri::whisper ${whisper_lib}/libwhisper.a ombri_ggml)
+set_target_properties(ombri::whisper PROPERTIES
+  INTERFACE_INCLUDE_DIRECTORIES ${OMBRI_WHISPER_DIR}/include)
+
+ombri_import_static_library(ombri::rnnoise ${OMBRI_RNNOISE_DIR}/lib/librnnoise.a m)
+set_target_properties(ombri::rnnoise PROPERTIES
+  INTERFACE_INCLUDE_DIRECTORIES ${OMBRI_RNNOISE_DIR}/include)
