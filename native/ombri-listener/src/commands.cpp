@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <string_view>
 
+#include "capture_start.hpp"
 #include "smoke.hpp"
 #include "text.hpp"
 
@@ -71,7 +72,8 @@ void handle_command(CommandOutcome& outcome, const Json& request, RuntimeState& 
   if (name == "status") return handle_status(outcome, state, *id);
   if (name == "stop") return handle_stop(outcome, state, *id);
   if (name == "start" && smoke) return smoke_start(outcome, request, state, *id);
-  if (name == "ping" || name == "start" || name == "detect" || name == "devices" || name == "enhance" ||
+  if (name == "start") return real_start(outcome, request, state, *id);
+  if (name == "ping" || name == "detect" || name == "devices" || name == "enhance" ||
       name == "transcribe" || name == "modelStatus" || name == "calendarStatus" || name == "calendarEvents" ||
       name == "calendarRequestAccess")
     return handle_unavailable(outcome, *id);

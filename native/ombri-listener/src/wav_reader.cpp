@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <bit>
 #include <cerrno>
 #include <utility>
 
@@ -219,6 +220,14 @@ Result<std::size_t> WavReader::read_block(std::span<T> out, Decode decode) {
     T* dest = out.data() + done;
     const unsigned char* p = next_;
     // One loop per layout keeps the branch out of the per-sample work.
+    if constexpr (std::endian::native == std::endian::little) {
+      if (width == sizeof(T) && decode != Decode::s24_in_32) {
+        std::memcpy(dest, p, n * width);
+        next_ += n * width;
+        done += n;
+        continue;
+      }
+    }
     if constexpr (std::is_same_v<T, float>) {
       for (std::size_t i = 0; i < n; ++i) dest[i] = decode_float(p + i * 4);
     } else {
