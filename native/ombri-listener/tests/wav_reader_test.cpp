@@ -107,7 +107,7 @@ TEST(WavReader, ReadsEveryLayoutAsTheTableSays) {
        [](const TempDir& d) { return test::sox_wav(d, "f32.wav", "floating-point", 32, 1, 8000, float_bytes({0.5f, -1.0f, 0.25f})); },
        8000, 1, 32, 4, WavSampleFormat::ieee_float, std::vector<float>{0.5f, -1.0f, 0.25f}},
       {"32-bit float beyond full scale (libsndfile)",
-       [](const TempDir& d) { return test::soundfile_float_wav(d, "f32sf.wav", 8000, {0.5f, -1.5f, 0.125f}); },
+       [](const TempDir& d) { return test::sndfile_float_wav(d, "f32sf.wav", 8000, {0.5f, -1.5f, 0.125f}); },
        8000, 1, 32, 4, WavSampleFormat::ieee_float, std::vector<float>{0.5f, -1.5f, 0.125f}},
       {"32-bit float, extensible",
        [](const TempDir& d) {

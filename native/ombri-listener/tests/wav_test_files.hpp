@@ -1,34 +1,24 @@
 #pragma once
-// WAV files for tests: written by sox from raw bytes (an independent writer),
+// WAV files for tests: written by sox or libsndfile (independent writers),
 // or assembled by hand where a header must be odd on purpose.
 
 #include <gtest/gtest.h>
+#include <sndfile.h>
 
 #include <cstdint>
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "test_support.hpp"
+
 namespace ombri::test {
 
 using Bytes = std::vector<unsigned char>;
 
-class TempDir {
- public:
-  TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "ombri-test-XXXXXX").string();
-    if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
-  }
-  ~TempDir() { std::filesystem::remove_all(path_); }
-  std::string file(const std::string& name) const { return (path_ / name).string(); }
-
- private:
-  std::filesystem::path path_;
-};
+using TempDir = ombri::testing::TempDir;
 
 inline void write_file(const std::string& path, const Bytes& bytes) {
   std::ofstream out(path, std::ios::binary);
@@ -49,18 +39,21 @@ inline std::string sox_wav(const TempDir& dir, const std::string& name, const st
   return wav_path;
 }
 
-// Writes 32-bit float samples with libsndfile (through python3-soundfile),
-// which keeps values beyond full scale.
-inline std::string soundfile_float_wav(const TempDir& dir, const std::string& name, int rate,
-                                       const std::vector<float>& samples) {
-  const std::string wav_path = dir.file(name);
-  std::string values;
-  for (float v : samples) values += std::to_string(v) + ",";
-  const std::string command = "/usr/bin/python3 -c 'import soundfile, numpy; soundfile.write(\"" + wav_path +
-                              "\", numpy.array([" + values + "], dtype=numpy.float32), " + std::to_string(rate) +
-                              ", subtype=\"FLOAT\")'";
-  EXPECT_EQ(std::system(command.c_str()), 0) << command;
-  return wav_path;
+// Writes 32-bit float samples with libsndfile, which keeps values beyond full scale.
+inline std::string sndfile_float_wav(const TempDir& dir, const std::string& name, int rate,
+                                     const std::vector<float>& samples) {
+  const std::string path = dir.file(name);
+  SF_INFO info{};
+  info.samplerate = rate;
+  info.channels = 1;
+  info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+  SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
+  EXPECT_NE(file, nullptr) << sf_strerror(nullptr);
+  if (!file) return path;
+  EXPECT_EQ(sf_write_float(file, samples.data(), static_cast<sf_count_t>(samples.size())),
+            static_cast<sf_count_t>(samples.size()));
+  sf_close(file);
+  return path;
 }
 
 inline void put_u16(Bytes& out, std::uint32_t v) {
