@@ -65,4 +65,9 @@ BENCHMARK(BM_ProbeWav)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(1.
 
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  std::filesystem::remove(bench_file());
+}
