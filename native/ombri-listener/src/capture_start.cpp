@@ -5,7 +5,6 @@
 #include "text.hpp"
 
 namespace ombri {
-namespace {
 
 const Json& start_arguments(const Json& request) {
   static const Json kNoArguments = Json::object();
@@ -14,6 +13,8 @@ const Json& start_arguments(const Json& request) {
 }
 
 std::string meeting_id_of(const Json& args) { return usable_text(args, "meetingId").value_or("meeting"); }
+
+namespace {
 
 Json fixture_capabilities() {
   return Json{

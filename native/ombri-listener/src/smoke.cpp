@@ -1,13 +1,12 @@
 #include "smoke.hpp"
 
+#include "capture_start.hpp"
 #include "readiness.hpp"
-#include "text.hpp"
 
 namespace ombri {
 
 void smoke_start(CommandOutcome& outcome, const Json& request, RuntimeState& state, const std::string& id) {
-  const Json args = request.value("args", Json::object());
-  const std::string meeting_id = usable_text(args, "meetingId").value_or("meeting");
+  const std::string meeting_id = meeting_id_of(start_arguments(request));
   const std::string started_at = timestamp_now();
   const std::string session_id = "smoke-" + meeting_id;
 
