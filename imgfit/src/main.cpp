@@ -1,1 +1,11 @@
-int main() { return 0; }
+#include <filesystem>
+#include <vector>
+
+#include "run.hpp"
+#include "vips_codec.hpp"
+
+int main(int argc, char** argv) {
+  std::vector<std::filesystem::path> args;
+  for (int i = 1; i < argc; ++i) args.emplace_back(argv[i]);
+  return ombri_image::run<ombri_image::VipsCodec>(args);
+}

@@ -1,0 +1,53 @@
+#pragma once
+// The codec on libvips: reads the source's size and orientation from its
+// header, renders the upright picture at a given edge onto opaque white
+// sRGB, and encodes it as JPEG into a sink bounded by the byte budget.
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "gobject_ref.hpp"
+
+typedef struct _VipsImage VipsImage;
+
+namespace ombri_image {
+
+// The bytes one JPEG encode has produced; never more than `budget`.
+struct JpegSink {
+  std::vector<std::uint8_t> data;
+  std::uint64_t budget = 0;
+  bool overflowed = false;
+};
+
+// Accepts all `count` bytes while the total stays within the budget (landing
+// exactly on it included) and returns `count`; otherwise marks the sink
+// overflowed and returns 0. Out of memory it returns 0 without the mark, so
+// the encode fails instead of shrinking.
+std::size_t appendOutput(JpegSink& sink, const void* buffer, std::size_t count);
+
+class VipsCodec {
+ public:
+  // Reads `source` in place: it must outlive the codec.
+  explicit VipsCodec(const std::vector<std::uint8_t>& source);
+
+  // Decodes afresh from the source at every call, so each render stands on
+  // its own; the result is held in memory for the encodes that follow.
+  void render(std::uint32_t edge);
+
+  // The JPEG of the last render, or nothing when it would pass `budget`.
+  std::vector<std::uint8_t> encode(double quality, std::uint64_t budget);
+
+  std::uint32_t sourceWidth = 0;
+  std::uint32_t sourceHeight = 0;
+  std::uint32_t displayWidth = 0;
+  std::uint32_t displayHeight = 0;
+  std::uint32_t width = 0;
+  std::uint32_t height = 0;
+
+ private:
+  const std::vector<std::uint8_t>& source_;
+  GObjectRef<VipsImage> rendered_;
+};
+
+}  // namespace ombri_image

@@ -1,0 +1,74 @@
+#include "files.hpp"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "failure.hpp"
+#include "temp_dir.hpp"
+
+namespace ombri_image {
+namespace {
+
+std::string readCode(const std::filesystem::path& path) {
+  try {
+    readSource(path);
+    return "ok";
+  } catch (const Failure& failure) {
+    return std::to_string(failure.exitStatus) + " " + failure.what();
+  }
+}
+
+std::filesystem::path sparseFile(const test_support::TempDir& dir, const std::string& name, off_t size) {
+  const auto path = dir / name;
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT, 0600);
+  EXPECT_EQ(::ftruncate(fd, size), 0);
+  ::close(fd);
+  return path;
+}
+
+TEST(ReadSource, RefusesWhatIsNotASmallRegularFile) {
+  test_support::TempDir dir;
+  const auto image = dir.write("in.jpg", {0xFF, 0xD8, 0xFF, 0x00});
+  std::filesystem::create_symlink(image, dir / "link.jpg");
+  ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+
+  EXPECT_EQ(readCode(dir / "missing.jpg"), "7 input_open_failed");
+  EXPECT_EQ(readCode(dir / "link.jpg"), "7 input_open_failed");
+  EXPECT_EQ(readCode(dir / "fifo"), "2 input_not_regular");
+  EXPECT_EQ(readCode(dir / "."), "2 input_not_regular");
+  EXPECT_EQ(readCode(sparseFile(dir, "empty", 0)), "4 source_byte_limit");
+  EXPECT_EQ(readCode(sparseFile(dir, "largest", 25'165'824)), "ok");
+  EXPECT_EQ(readCode(sparseFile(dir, "too-large", 25'165'825)), "4 source_byte_limit");
+  EXPECT_EQ(readSource(image), (std::vector<std::uint8_t>{0xFF, 0xD8, 0xFF, 0x00}));
+}
+
+TEST(WriteOutput, CreatesExclusivelyWithOwnerOnlyPermissions) {
+  test_support::TempDir dir;
+  const auto path = dir / "out.jpg";
+  PhaseTimings timings;
+  writeOutput(path, {1, 2, 3}, &timings);
+
+  struct stat status {};
+  ASSERT_EQ(::stat(path.c_str(), &status), 0);
+  EXPECT_EQ(status.st_size, 3);
+  EXPECT_EQ(status.st_mode & 0077, 0u);
+  EXPECT_GE(timings.writeMs, 0.0);
+  EXPECT_GT(timings.flushMs, 0.0);
+
+  try {
+    writeOutput(path, {9}, nullptr);
+    FAIL() << "an existing file was replaced";
+  } catch (const Failure& failure) {
+    EXPECT_STREQ(failure.what(), "output_create_failed");
+    EXPECT_EQ(failure.exitStatus, 7);
+  }
+  EXPECT_EQ(std::filesystem::file_size(path), 3u);
+  EXPECT_THROW(writeOutput(dir / "missing" / "out.jpg", {1}, nullptr), Failure);
+}
+
+}  // namespace
+}  // namespace ombri_image
