@@ -67,32 +67,35 @@ bool loadedAsPng(VipsImage* header) {
          std::string_view(loader).starts_with("pngload");
 }
 
-GObjectRef<VipsImage> replaced(GObjectRef<VipsImage> image, int status, VipsImage* result) {
-  if (status != 0) fail(5, "image_render_failed");
+// Replaces `image` by the output of one libvips operation.
+template <class Operation>
+void apply(GObjectRef<VipsImage>& image, Operation operation) {
+  VipsImage* result = nullptr;
+  if (operation(image.get(), &result) != 0) fail(5, "image_render_failed");
   image.reset(result);
-  return image;
 }
 
 // Transparent parts become white, then the picture becomes 8-bit sRGB.
-GObjectRef<VipsImage> onWhiteSrgb(GObjectRef<VipsImage> image) {
-  VipsImage* result = nullptr;
+void putOnWhiteSrgb(GObjectRef<VipsImage>& image) {
   if (vips_image_hasalpha(image.get())) {
     const VipsInterpretation kind = vips_image_get_interpretation(image.get());
     const double white = kind == VIPS_INTERPRETATION_RGB16 || kind == VIPS_INTERPRETATION_GREY16 ? 65535.0 : 255.0;
-    VipsArrayDouble* background = vips_array_double_newv(1, white);
-    const int status = vips_flatten(image.get(), &result, "background", background, "max_alpha", white, nullptr);
-    vips_area_unref(VIPS_AREA(background));
-    image = replaced(std::move(image), status, result);
+    apply(image, [white](VipsImage* in, VipsImage** out) {
+      VipsArrayDouble* background = vips_array_double_newv(1, white);
+      const int status = vips_flatten(in, out, "background", background, "max_alpha", white, nullptr);
+      vips_area_unref(VIPS_AREA(background));
+      return status;
+    });
   }
   if (vips_image_get_interpretation(image.get()) != VIPS_INTERPRETATION_sRGB) {
-    image = replaced(std::move(image), vips_colourspace(image.get(), &result, VIPS_INTERPRETATION_sRGB, nullptr),
-                     result);
+    apply(image, [](VipsImage* in, VipsImage** out) {
+      return vips_colourspace(in, out, VIPS_INTERPRETATION_sRGB, nullptr);
+    });
   }
   if (vips_image_get_format(image.get()) != VIPS_FORMAT_UCHAR) {
-    image = replaced(std::move(image), vips_cast_uchar(image.get(), &result, nullptr), result);
+    apply(image, [](VipsImage* in, VipsImage** out) { return vips_cast_uchar(in, out, nullptr); });
   }
   if (vips_image_get_bands(image.get()) != 3) fail(5, "image_render_failed");
-  return image;
 }
 
 gint64 writeToSink(VipsTargetCustom*, const void* data, gint64 length, gpointer sink) {
@@ -131,6 +134,7 @@ VipsCodec::VipsCodec(const std::vector<std::uint8_t>& source) : source_(source) 
 
   const PixelSize stored = checkedSourceSize(vips_image_get_width(header.get()), vips_image_get_height(header.get()));
   const PixelSize display = displaySize(stored, checkedOrientation(numericOrientation(header.get())));
+  hasProfile_ = vips_image_get_typeof(header.get(), VIPS_META_ICC_NAME) != 0;
   sourceWidth = stored.width;
   sourceHeight = stored.height;
   displayWidth = display.width;
@@ -145,13 +149,16 @@ void VipsCodec::render(std::uint32_t edge) {
   VipsImage* thumbnail = nullptr;
   // Shrinks on load where the format allows, turns the picture upright,
   // converts an embedded profile to sRGB and downsizes with Lanczos to
-  // exactly the target size.
+  // exactly the target size. An untagged source is sRGB already: a profile
+  // round trip would only shift its saturated colours.
   if (!input || vips_thumbnail_source(input.get(), &thumbnail, static_cast<int>(target.width), "height",
                                       static_cast<int>(target.height), "size", VIPS_SIZE_FORCE, "export_profile",
-                                      "srgb", "option_string", kLoaderOptions, nullptr) != 0) {
+                                      hasProfile_ ? "srgb" : nullptr, "option_string", kLoaderOptions,
+                                      nullptr) != 0) {
     fail(5, "image_decode_failed");
   }
-  GObjectRef<VipsImage> picture = onWhiteSrgb(GObjectRef<VipsImage>(thumbnail));
+  GObjectRef<VipsImage> picture(thumbnail);
+  putOnWhiteSrgb(picture);
 
   // Materialised once: up to nine encodes read it, and an encode stopped by
   // the budget must leave it intact for the next.

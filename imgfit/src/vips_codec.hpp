@@ -47,6 +47,7 @@ class VipsCodec {
 
  private:
   const std::vector<std::uint8_t>& source_;
+  bool hasProfile_ = false;
   GObjectRef<VipsImage> rendered_;
 };
 

@@ -1,0 +1,134 @@
+"""Runs the built imgfit and makes and reads images with ImageMagick."""
+
+import json
+import os
+import shutil
+import struct
+import subprocess
+import tempfile
+import unittest
+import zlib
+
+IMGFIT = os.environ["IMGFIT"]
+
+
+def _imagemagick(tool):
+    # The packaged binary itself, not whatever wrapper may come first on PATH.
+    packaged = os.path.join("/usr/bin", tool)
+    return packaged if os.path.exists(packaged) else shutil.which(tool)
+
+
+CONVERT = _imagemagick("convert")
+IDENTIFY = _imagemagick("identify")
+
+
+class Run:
+    def __init__(self, completed):
+        self.status = completed.returncode
+        self.stdout = completed.stdout.decode()
+        self.stderr = completed.stderr.decode()
+
+    def result(self):
+        lines = self.stdout.splitlines(keepends=True)
+        assert len(lines) == 1 and lines[0].endswith("\n"), self.stdout
+        return json.loads(lines[0])
+
+    def error(self):
+        lines = self.stderr.splitlines(keepends=True)
+        assert len(lines) == 1 and lines[0].endswith("\n"), self.stderr
+        return json.loads(lines[0])
+
+
+def run_imgfit(*args, **popen_options):
+    completed = subprocess.run([IMGFIT, *map(str, args)], capture_output=True, timeout=60, **popen_options)
+    return Run(completed)
+
+
+def fit(source, output, max_bytes, max_edge=None):
+    args = ["--input", source, "--output", output, "--max-bytes", max_bytes]
+    if max_edge is not None:
+        args += ["--max-edge", max_edge]
+    return run_imgfit(*args)
+
+
+def convert(*args):
+    subprocess.run([CONVERT, *map(str, args)], check=True, capture_output=True)
+
+
+def identify(path):
+    """Width, height, colourspace and file size as ImageMagick reads them."""
+    text = subprocess.run([IDENTIFY, "-format", "%w %h %[colorspace] %m", str(path)], check=True,
+                          capture_output=True).stdout.decode()
+    width, height, colourspace, kind = text.split()
+    return {"width": int(width), "height": int(height), "colourspace": colourspace, "format": kind,
+            "bytes": os.path.getsize(path)}
+
+
+class Pixels:
+    """The decoded 8-bit RGB pixels of an image file."""
+
+    def __init__(self, path):
+        info = identify(path)
+        self.width, self.height = info["width"], info["height"]
+        self.data = subprocess.run([CONVERT, str(path), "-depth", "8", "rgb:-"], check=True,
+                                   capture_output=True).stdout
+
+    def at(self, x, y):
+        offset = (y * self.width + x) * 3
+        return tuple(self.data[offset:offset + 3])
+
+
+def with_exif_orientation(jpeg, orientation):
+    """The JPEG with an EXIF block holding only the orientation tag, right after SOI."""
+    tiff = b"II*\x00" + struct.pack("<IHHHII", 8, 1, 0x0112, 3, 1, orientation) + struct.pack("<I", 0)
+    payload = b"Exif\x00\x00" + tiff
+    return jpeg[:2] + b"\xff\xe1" + struct.pack(">H", len(payload) + 2) + payload + jpeg[2:]
+
+
+def _png_chunk(kind, data):
+    return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
+
+
+def animated(png):
+    """A two-frame animated PNG: the still's image data shown twice."""
+    ihdr_end = 8 + 8 + 13 + 4
+    width, height = struct.unpack(">II", png[16:24])
+    idat = png.index(b"IDAT") - 4
+    length = struct.unpack(">I", png[idat:idat + 4])[0]
+    pixels = png[idat + 8:idat + 8 + length]
+
+    def frame_control(sequence):
+        return _png_chunk(b"fcTL", struct.pack(">IIIIIHHBB", sequence, width, height, 0, 0, 1, 10, 0, 0))
+
+    return (png[:ihdr_end] + _png_chunk(b"acTL", struct.pack(">II", 2, 0)) + frame_control(0)
+            + png[ihdr_end:idat + 12 + length]
+            + frame_control(1) + _png_chunk(b"fdAT", struct.pack(">I", 2) + pixels)
+            + png[idat + 12 + length:])
+
+
+class TempDirTest(unittest.TestCase):
+    def setUp(self):
+        self._dir = tempfile.TemporaryDirectory(prefix="imgfit-")
+        self.dir = self._dir.name
+
+    def tearDown(self):
+        self._dir.cleanup()
+
+    def path(self, name):
+        return os.path.join(self.dir, name)
+
+    def write(self, name, data):
+        with open(self.path(name), "wb") as file:
+            file.write(data)
+        return self.path(name)
+
+    def read(self, name):
+        with open(self.path(name), "rb") as file:
+            return file.read()
+
+    def assertFailure(self, run, status, code):
+        self.assertEqual(run.status, status, run.stderr)
+        self.assertEqual(run.stdout, "")
+        word = "unsupported" if status == 3 else "error"
+        self.assertEqual(run.stderr, '{"version":1,"status":"%s","code":"%s"}\n' % (word, code))
+        self.assertEqual(run.error(), {"version": 1, "status": word, "code": code})
