@@ -26,6 +26,10 @@ void startVips() {
   static const bool started = [] {
     g_log_set_writer_func(discardLogRecord, nullptr, nullptr);
     g_log_set_default_handler(discardLogMessage, nullptr);
+    // libvips loads its optional loader modules (PDF, HEIF, ImageMagick, ...)
+    // from under VIPSHOME. JPEG and PNG are built in; a prefix without modules
+    // keeps the others, their start-up time and their memory out of the process.
+    g_setenv("VIPSHOME", "/nonexistent", TRUE);
     if (VIPS_INIT("imgfit") != 0) return false;
     // Every render starts afresh; cached operations would only hold memory.
     vips_cache_set_max(0);
@@ -40,10 +44,8 @@ void startVips() {
   throw Failure(status, code);
 }
 
-// Truncated data must not pass as a picture with a grey tail. The thumbnail
-// hands this to its loader only through the option string.
+// Truncated data must not pass as a picture with a grey tail.
 constexpr VipsFailOn kFailOn = VIPS_FAIL_ON_TRUNCATED;
-constexpr const char* kLoaderOptions = "fail_on=truncated";
 
 // The raw EXIF value leads libvips' text of the tag: "6 (Right-top, Short, ...)".
 // libvips' own orientation field is clamped to 1..8, which would hide a bad one.
@@ -61,10 +63,9 @@ std::optional<std::int64_t> numericOrientation(VipsImage* header) {
   return value;
 }
 
-bool loadedAsPng(VipsImage* header) {
+bool loadedBy(VipsImage* header, std::string_view loaderPrefix) {
   const char* loader = nullptr;
-  return vips_image_get_string(header, VIPS_META_LOADER, &loader) == 0 &&
-         std::string_view(loader).starts_with("pngload");
+  return vips_image_get_string(header, VIPS_META_LOADER, &loader) == 0 && std::string_view(loader).starts_with(loaderPrefix);
 }
 
 // Replaces `image` by the output of one libvips operation.
@@ -75,17 +76,44 @@ void apply(GObjectRef<VipsImage>& image, Operation operation) {
   image.reset(result);
 }
 
-// Transparent parts become white, then the picture becomes 8-bit sRGB.
-void putOnWhiteSrgb(GObjectRef<VipsImage>& image) {
-  if (vips_image_hasalpha(image.get())) {
-    const VipsInterpretation kind = vips_image_get_interpretation(image.get());
-    const double white = kind == VIPS_INTERPRETATION_RGB16 || kind == VIPS_INTERPRETATION_GREY16 ? 65535.0 : 255.0;
-    apply(image, [white](VipsImage* in, VipsImage** out) {
-      VipsArrayDouble* background = vips_array_double_newv(1, white);
-      const int status = vips_flatten(in, out, "background", background, "max_alpha", white, nullptr);
-      vips_area_unref(VIPS_AREA(background));
-      return status;
-    });
+// Transparent parts become white. Flattening before the resize gives what a
+// resize of the premultiplied picture followed by flattening would give,
+// without its float intermediate at full size.
+void flattenOntoWhite(GObjectRef<VipsImage>& image) {
+  if (!vips_image_hasalpha(image.get())) return;
+  const VipsInterpretation kind = vips_image_get_interpretation(image.get());
+  const double white = kind == VIPS_INTERPRETATION_RGB16 || kind == VIPS_INTERPRETATION_GREY16 ? 65535.0 : 255.0;
+  apply(image, [white](VipsImage* in, VipsImage** out) {
+    VipsArrayDouble* background = vips_array_double_newv(1, white);
+    const int status = vips_flatten(in, out, "background", background, "max_alpha", white, nullptr);
+    vips_area_unref(VIPS_AREA(background));
+    return status;
+  });
+}
+
+// Lanczos to exactly `size`; the scales are exact ratios, so libvips'
+// rounding of the output size lands on it.
+void resizeTo(GObjectRef<VipsImage>& image, PixelSize size) {
+  const int width = vips_image_get_width(image.get());
+  const int height = vips_image_get_height(image.get());
+  if (static_cast<std::uint32_t>(width) == size.width && static_cast<std::uint32_t>(height) == size.height) return;
+  apply(image, [&](VipsImage* in, VipsImage** out) {
+    return vips_resize(in, out, static_cast<double>(size.width) / width, "vscale",
+                       static_cast<double>(size.height) / height, "kernel", VIPS_KERNEL_LANCZOS3, nullptr);
+  });
+}
+
+// 8-bit sRGB with three bands, whatever the source's space and depth.
+void convertToSrgb(GObjectRef<VipsImage>& image, bool hasProfile) {
+  if (hasProfile) {
+    VipsImage* result = nullptr;
+    // A profile that cannot be read is ignored, as viewers do.
+    if (vips_icc_transform(image.get(), &result, "srgb", "embedded", TRUE, "intent", VIPS_INTENT_RELATIVE,
+                           nullptr) == 0) {
+      image.reset(result);
+    } else {
+      vips_error_clear();
+    }
   }
   if (vips_image_get_interpretation(image.get()) != VIPS_INTERPRETATION_sRGB) {
     apply(image, [](VipsImage* in, VipsImage** out) {
@@ -96,6 +124,15 @@ void putOnWhiteSrgb(GObjectRef<VipsImage>& image) {
     apply(image, [](VipsImage* in, VipsImage** out) { return vips_cast_uchar(in, out, nullptr); });
   }
   if (vips_image_get_bands(image.get()) != 3) fail(5, "image_render_failed");
+}
+
+// The largest JPEG decode scale that keeps both sides at least `size`: the
+// decoder then skips most of the work, and Lanczos does the rest.
+int jpegShrink(PixelSize stored, PixelSize size) {
+  for (const std::uint32_t shrink : {8u, 4u, 2u}) {
+    if (stored.width / shrink >= size.width && stored.height / shrink >= size.height) return static_cast<int>(shrink);
+  }
+  return 1;
 }
 
 gint64 writeToSink(VipsTargetCustom*, const void* data, gint64 length, gpointer sink) {
@@ -128,12 +165,13 @@ VipsCodec::VipsCodec(const std::vector<std::uint8_t>& source) : source_(source) 
                                                           "fail_on", kFailOn, nullptr));
   if (!header) fail(5, "image_decode_failed");
   // libvips reads the first frame of an animated PNG as if it were the whole.
-  if (vips_image_get_n_pages(header.get()) != 1 || (loadedAsPng(header.get()) && declaresAnimation(source))) {
+  if (vips_image_get_n_pages(header.get()) != 1 || (loadedBy(header.get(), "pngload") && declaresAnimation(source))) {
     fail(3, "unsupported_multiframe");
   }
 
   const PixelSize stored = checkedSourceSize(vips_image_get_width(header.get()), vips_image_get_height(header.get()));
   const PixelSize display = displaySize(stored, checkedOrientation(numericOrientation(header.get())));
+  isJpeg_ = loadedBy(header.get(), "jpegload");
   hasProfile_ = vips_image_get_typeof(header.get(), VIPS_META_ICC_NAME) != 0;
   sourceWidth = stored.width;
   sourceHeight = stored.height;
@@ -144,26 +182,34 @@ VipsCodec::VipsCodec(const std::vector<std::uint8_t>& source) : source_(source) 
 void VipsCodec::render(std::uint32_t edge) {
   rendered_.reset();
   const PixelSize target = targetSize({displayWidth, displayHeight}, edge);
+  // The picture is resized as stored and turned upright when small.
+  const PixelSize stored{sourceWidth, sourceHeight};
+  const PixelSize unturned = displayWidth == sourceWidth ? target : PixelSize{target.height, target.width};
 
   GObjectRef<VipsSource> input(vips_source_new_from_memory(source_.data(), source_.size()));
-  VipsImage* thumbnail = nullptr;
-  // Shrinks on load where the format allows, turns the picture upright,
-  // converts an embedded profile to sRGB and downsizes with Lanczos to
-  // exactly the target size. An untagged source is sRGB already: a profile
-  // round trip would only shift its saturated colours.
-  if (!input || vips_thumbnail_source(input.get(), &thumbnail, static_cast<int>(target.width), "height",
-                                      static_cast<int>(target.height), "size", VIPS_SIZE_FORCE, "export_profile",
-                                      hasProfile_ ? "srgb" : nullptr, "option_string", kLoaderOptions,
-                                      nullptr) != 0) {
-    fail(5, "image_decode_failed");
-  }
-  GObjectRef<VipsImage> picture(thumbnail);
-  putOnWhiteSrgb(picture);
+  if (!input) fail(5, "image_decode_failed");
+  GObjectRef<VipsImage> picture(
+      isJpeg_ ? vips_image_new_from_source(input.get(), "", "access", VIPS_ACCESS_SEQUENTIAL, "fail_on", kFailOn,
+                                           "shrink", jpegShrink(stored, unturned), nullptr)
+              : vips_image_new_from_source(input.get(), "", "access", VIPS_ACCESS_SEQUENTIAL, "fail_on", kFailOn,
+                                           nullptr));
+  if (!picture) fail(5, "image_decode_failed");
 
-  // Materialised once: up to nine encodes read it, and an encode stopped by
-  // the budget must leave it intact for the next.
+  flattenOntoWhite(picture);
+  resizeTo(picture, unturned);
+  convertToSrgb(picture, hasProfile_);
+
+  // Materialised: up to nine encodes read it, and an encode stopped by the
+  // budget must leave it intact for the next. Decoding happens here.
   GObjectRef<VipsImage> pixels(vips_image_copy_memory(picture.get()));
   if (!pixels) fail(5, "image_decode_failed");
+  // Turning needs random access, which the sequential decode does not give,
+  // so it works on the small picture in memory.
+  if (vips_image_get_orientation(pixels.get()) != 1) {
+    apply(pixels, [](VipsImage* in, VipsImage** out) { return vips_autorot(in, out, nullptr); });
+    pixels.reset(vips_image_copy_memory(pixels.get()));
+    if (!pixels) fail(5, "image_render_failed");
+  }
   if (static_cast<std::uint32_t>(vips_image_get_width(pixels.get())) != target.width ||
       static_cast<std::uint32_t>(vips_image_get_height(pixels.get())) != target.height) {
     fail(5, "image_render_failed");

@@ -32,7 +32,7 @@ class VipsCodec {
   explicit VipsCodec(const std::vector<std::uint8_t>& source);
 
   // Decodes afresh from the source at every call, so each render stands on
-  // its own; the result is held in memory for the encodes that follow.
+  // its own: upright, on opaque white, 8-bit sRGB, exactly the target size.
   void render(std::uint32_t edge);
 
   // The JPEG of the last render, or nothing when it would pass `budget`.
@@ -47,6 +47,7 @@ class VipsCodec {
 
  private:
   const std::vector<std::uint8_t>& source_;
+  bool isJpeg_ = false;
   bool hasProfile_ = false;
   GObjectRef<VipsImage> rendered_;
 };

@@ -40,25 +40,28 @@ class ImagesTest(TempDirTest):
         return result, Pixels(output)
 
     def quadrant_source(self):
-        """300 x 200, red in the top-left quadrant, blue elsewhere."""
-        convert("-size", "300x200", "xc:blue", "-fill", "red", "-draw", "rectangle 0,0 149,99",
-                "-quality", "95", self.path("base.jpg"))
+        """300 x 200: red, yellow, blue and green quadrants, read clockwise from the top left."""
+        convert("-size", "300x200", "xc:green", "-fill", "red", "-draw", "rectangle 0,0 149,99",
+                "-fill", "yellow", "-draw", "rectangle 150,0 299,99", "-fill", "blue", "-draw",
+                "rectangle 150,100 299,199", "-quality", "95", self.path("base.jpg"))
         return self.read("base.jpg")
 
     def test_orientation_is_applied(self):
         base = self.quadrant_source()
-        # Where the red quadrant lands once the picture is upright.
-        cases = {1: ((300, 200), (40, 40)), 3: ((300, 200), (260, 160)),
-                 6: ((200, 300), (160, 40)), 8: ((200, 300), (40, 260))}
-        for orientation, ((width, height), red_at) in cases.items():
+        for orientation in range(1, 9):
             with self.subTest(orientation=orientation):
                 source = self.write(f"o{orientation}.jpg", with_exif_orientation(base, orientation))
                 result, pixels = self.fitted(source)
+                upright = (200, 300) if orientation >= 5 else (300, 200)
                 self.assertEqual((result["sourceWidth"], result["sourceHeight"]), (300, 200))
-                self.assertEqual((result["displayWidth"], result["displayHeight"]), (width, height))
-                self.assertEqual((result["width"], result["height"]), (width, height))
-                self.assertNear(pixels.at(*red_at), RED)
-                self.assertNear(pixels.at(width - 1 - red_at[0], height - 1 - red_at[1]), BLUE)
+                self.assertEqual((result["displayWidth"], result["displayHeight"]), upright)
+                self.assertEqual((result["width"], result["height"]), upright)
+                reference = self.path("reference.png")
+                convert(source, "-auto-orient", reference)
+                expected = Pixels(reference)
+                for x in (30, upright[0] - 30):
+                    for y in (30, upright[1] - 30):
+                        self.assertNear(pixels.at(x, y), expected.at(x, y))
 
     def test_orientation_outside_one_to_eight_is_refused(self):
         base = self.quadrant_source()

@@ -9,7 +9,6 @@ import unittest
 from imgfit_support import IMGFIT, Run, TempDirTest, convert, identify
 
 
-
 class OutputFilesTest(TempDirTest):
     def setUp(self):
         super().setUp()
