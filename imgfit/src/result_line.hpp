@@ -5,18 +5,10 @@
 #include <cstdint>
 #include <ostream>
 
+#include "image_sizes.hpp"
 #include "phase_timings.hpp"
 
 namespace ombri_image {
-
-struct ImageSizes {
-  std::uint32_t sourceWidth = 0;
-  std::uint32_t sourceHeight = 0;
-  std::uint32_t displayWidth = 0;
-  std::uint32_t displayHeight = 0;
-  std::uint32_t width = 0;
-  std::uint32_t height = 0;
-};
 
 // Takes the peak resident size from a resource sample made while writing,
 // so it covers everything up to the report.

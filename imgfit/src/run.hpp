@@ -1,7 +1,8 @@
 #pragma once
 // The driver: parse, read, check, open the codec, search, write, report.
 // A template over the codec so the search and the report can be tested
-// with a scripted codec.
+// with a scripted codec. A codec is an ImageSizes that is constructed from
+// the source bytes and offers render(edge) and encode(quality, budget).
 
 #include <algorithm>
 #include <filesystem>
@@ -45,9 +46,7 @@ int run(const std::vector<std::filesystem::path>& args) {
       timings.cpu = CpuTimes{std::max(secondSample->userCpuMs - firstSample->userCpuMs, 0.0),
                              std::max(secondSample->systemCpuMs - firstSample->systemCpuMs, 0.0)};
     }
-    const ImageSizes sizes{codec.sourceWidth,   codec.sourceHeight, codec.displayWidth,
-                           codec.displayHeight, codec.width,        codec.height};
-    writeResultLine(std::cout, sizes, jpeg.size(), timings);
+    writeResultLine(std::cout, codec, jpeg.size(), timings);
     // Flushed before the check: a result line lost after exit 0 would report
     // a failure as success.
     std::cout.flush();

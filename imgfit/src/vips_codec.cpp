@@ -4,7 +4,6 @@
 
 #include <charconv>
 #include <cmath>
-#include <cstring>
 #include <new>
 #include <optional>
 #include <string_view>
@@ -182,7 +181,8 @@ VipsCodec::VipsCodec(const std::vector<std::uint8_t>& source) : source_(source) 
 void VipsCodec::render(std::uint32_t edge) {
   rendered_.reset();
   const PixelSize target = targetSize({displayWidth, displayHeight}, edge);
-  // The picture is resized as stored and turned upright when small.
+  // The picture is resized as stored and turned upright once it is small;
+  // a quarter turn exchanges the display sides against the stored ones.
   const PixelSize stored{sourceWidth, sourceHeight};
   const PixelSize unturned = displayWidth == sourceWidth ? target : PixelSize{target.height, target.width};
 

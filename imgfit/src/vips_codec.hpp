@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "gobject_ref.hpp"
+#include "image_sizes.hpp"
 
 typedef struct _VipsImage VipsImage;
 
@@ -26,7 +27,7 @@ struct JpegSink {
 // the encode fails instead of shrinking.
 std::size_t appendOutput(JpegSink& sink, const void* buffer, std::size_t count);
 
-class VipsCodec {
+class VipsCodec : public ImageSizes {
  public:
   // Reads `source` in place: it must outlive the codec.
   explicit VipsCodec(const std::vector<std::uint8_t>& source);
@@ -37,13 +38,6 @@ class VipsCodec {
 
   // The JPEG of the last render, or nothing when it would pass `budget`.
   std::vector<std::uint8_t> encode(double quality, std::uint64_t budget);
-
-  std::uint32_t sourceWidth = 0;
-  std::uint32_t sourceHeight = 0;
-  std::uint32_t displayWidth = 0;
-  std::uint32_t displayHeight = 0;
-  std::uint32_t width = 0;
-  std::uint32_t height = 0;
 
  private:
   const std::vector<std::uint8_t>& source_;

@@ -15,7 +15,7 @@
 namespace ombri_image {
 namespace {
 
-struct FakeCodec {
+struct FakeCodec : ImageSizes {
   static inline PixelSize stored;
   static inline std::function<std::size_t(std::uint32_t edge, double quality)> encodedSize;
   static inline std::vector<std::uint32_t> renders;
@@ -43,7 +43,6 @@ struct FakeCodec {
     return std::vector<std::uint8_t>(size, static_cast<std::uint8_t>(quality * 100 + 0.5));
   }
 
-  std::uint32_t sourceWidth = 0, sourceHeight = 0, displayWidth = 0, displayHeight = 0, width = 0, height = 0;
   std::uint32_t currentEdge = 0;
 };
 
