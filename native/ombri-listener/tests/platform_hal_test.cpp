@@ -111,14 +111,14 @@ TEST(PlatformHal, ReadsThatFail) {
   EXPECT_EQ(get_property_data(mic, global(kAudioObjectPropertyName), number), kAudioHardwareBadPropertySizeError);
 
   // A fault hits the matching calls only, as many times as asked.
-  world->fail(Fault{.call = Call::GetPropertyData, .status = -50, .object = mic, .selector = kAudioObjectPropertyName, .times = 2});
+  world->fail(Fault(Call::GetPropertyData, -50).on(mic).property(kAudioObjectPropertyName).times(2));
   EXPECT_EQ(get_property_data(mic, global(kAudioDevicePropertyTransportType), number), 0);
   EXPECT_EQ(get_property_data(mic, global(kAudioObjectPropertyName), name), -50);
   EXPECT_EQ(get_property_data(mic, global(kAudioObjectPropertyName), name), -50);
   EXPECT_EQ(get_property_data(mic, global(kAudioObjectPropertyName), name), 0);
   EXPECT_EQ(name, "Built-in Microphone");
 
-  world->fail(Fault{.call = Call::GetPropertyDataSize, .status = kAudioHardwareUnspecifiedError, .times = -1});
+  world->fail(Fault(Call::GetPropertyDataSize, kAudioHardwareUnspecifiedError).always());
   for (int i = 0; i < 3; ++i)
     EXPECT_EQ(get_property_data_size(kAudioObjectSystemObject, global(kAudioHardwarePropertyDevices), number),
               kAudioHardwareUnspecifiedError);
@@ -282,21 +282,21 @@ TEST(PlatformHal, TapAndAggregateDeviceLifeCycle) {
 TEST(PlatformHal, CreationCallsFailOnRequest) {
   ScopedAudioWorld world;
   AudioObjectID tap = 0;
-  world->fail(Fault{.call = Call::CreateProcessTap, .status = kAudioHardwareIllegalOperationError});
+  world->fail(Fault(Call::CreateProcessTap, kAudioHardwareIllegalOperationError));
   EXPECT_EQ(create_process_tap(TapDescription::mono_global_excluding({}), tap), kAudioHardwareIllegalOperationError);
   ASSERT_EQ(create_process_tap(TapDescription::mono_global_excluding({}), tap), 0);
   ProcessTap owner(tap);
   AudioObjectID device = 0;
-  world->fail(Fault{.call = Call::CreateAggregateDevice, .status = -50});
+  world->fail(Fault(Call::CreateAggregateDevice, -50));
   EXPECT_EQ(create_aggregate_device(aggregate_over(tap), device), -50);
   ASSERT_EQ(create_aggregate_device(aggregate_over(tap), device), 0);
   AggregateDevice device_owner(device);
   Recorder recorder;
   AudioDeviceIOProcID proc = 0;
-  world->fail(Fault{.call = Call::CreateIOProcID, .status = kAudioHardwareBadDeviceError, .object = device});
+  world->fail(Fault(Call::CreateIOProcID, kAudioHardwareBadDeviceError).on(device));
   EXPECT_EQ(create_io_proc_id(device, Recorder::proc, &recorder, proc), kAudioHardwareBadDeviceError);
   ASSERT_EQ(create_io_proc_id(device, Recorder::proc, &recorder, proc), 0);
-  world->fail(Fault{.call = Call::DeviceStart, .status = kAudioHardwareNotRunningError, .object = device});
+  world->fail(Fault(Call::DeviceStart, kAudioHardwareNotRunningError).on(device));
   EXPECT_EQ(device_start(device, proc), kAudioHardwareNotRunningError);
   EXPECT_EQ(world->running_io_procs(device), 0u);
   EXPECT_EQ(recorder.calls, 0);
@@ -395,7 +395,7 @@ TEST(PlatformHal, HostTimebaseCanFail) {
   HostTimebase timebase{};
   ASSERT_EQ(host_timebase(timebase), 0);
   EXPECT_EQ(timebase.numer, timebase.denom);
-  world->fail(Fault{.call = Call::HostTimebase, .status = 5});
+  world->fail(Fault(Call::HostTimebase, 5));
   EXPECT_EQ(host_timebase(timebase), 5);
   EXPECT_EQ(host_timebase(timebase), 0);
 }

@@ -240,7 +240,7 @@ std::optional<OSStatus> AudioWorld::take_fault(Call call, AudioObjectID object,
     if (it->selector && (!address || address->mSelector != *it->selector)) continue;
     if (it->scope && (!address || address->mScope != *it->scope)) continue;
     const OSStatus status = it->status;
-    if (it->times > 0 && --it->times == 0) {
+    if (it->remaining > 0 && --it->remaining == 0) {
       s.faults.erase(it);
       s.armed_faults.fetch_sub(1, std::memory_order_release);
     }

@@ -46,13 +46,21 @@ enum class Call {
   AudioUnitRender,
 };
 
+// Fault(Call::GetPropertyData, -50).on(mic).property(kAudioObjectPropertyName).times(2)
 struct Fault {
+  Fault(Call call, OSStatus status) : call(call), status(status) {}
+  Fault& on(AudioObjectID id) { object = id; return *this; }
+  Fault& property(hal::AudioObjectPropertySelector which) { selector = which; return *this; }
+  Fault& in_scope(hal::AudioObjectPropertyScope which) { scope = which; return *this; }
+  Fault& times(int count) { remaining = count; return *this; }
+  Fault& always() { remaining = -1; return *this; }
+
   Call call;
-  OSStatus status = platform::kAudioHardwareUnspecifiedError;
+  OSStatus status;
   std::optional<AudioObjectID> object;  // any object when absent
   std::optional<hal::AudioObjectPropertySelector> selector;
   std::optional<hal::AudioObjectPropertyScope> scope;
-  int times = 1;  // matching calls that fail; negative: all of them
+  int remaining = 1;  // matching calls that still fail; negative: all of them
 };
 
 struct DeviceSpec {
