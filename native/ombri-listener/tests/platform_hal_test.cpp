@@ -22,13 +22,9 @@ using sim::Call;
 using sim::Fault;
 using sim::ScopedAudioWorld;
 using test::eventually;
+using test::global;
+using test::scoped;
 
-constexpr AudioObjectPropertyAddress global(AudioObjectPropertySelector selector) {
-  return {selector, kAudioObjectPropertyScopeGlobal, kAudioObjectPropertyElementMain};
-}
-constexpr AudioObjectPropertyAddress scoped(AudioObjectPropertySelector selector, AudioObjectPropertyScope scope) {
-  return {selector, scope, kAudioObjectPropertyElementMain};
-}
 
 sim::AudioWorldSpec headset_world() {
   auto spec = sim::AudioWorldSpec::standard();

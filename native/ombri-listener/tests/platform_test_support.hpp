@@ -6,6 +6,8 @@
 #include <functional>
 #include <thread>
 
+#include "platform/hal_types.hpp"
+
 namespace ombri::test {
 
 inline constexpr std::chrono::seconds kPatience{10};
@@ -17,6 +19,14 @@ inline bool eventually(const std::function<bool()>& condition, std::chrono::mill
     std::this_thread::sleep_for(std::chrono::milliseconds(2));
   }
   return true;
+}
+
+constexpr hal::AudioObjectPropertyAddress global(hal::AudioObjectPropertySelector selector) {
+  return {selector, hal::kAudioObjectPropertyScopeGlobal, hal::kAudioObjectPropertyElementMain};
+}
+constexpr hal::AudioObjectPropertyAddress scoped(hal::AudioObjectPropertySelector selector,
+                                                 hal::AudioObjectPropertyScope scope) {
+  return {selector, scope, hal::kAudioObjectPropertyElementMain};
 }
 
 }  // namespace ombri::test

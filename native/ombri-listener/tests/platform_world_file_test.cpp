@@ -44,7 +44,7 @@ TEST_F(PlatformWorldFile, DescribesDevicesTapAndDefaults) {
   }
   const auto path = write("world.json", R"({
     "devices": [
-      {"uid": "airpods", "name": "AirPods", "transport": "blue",
+      {"uid": "headset", "name": "Headset", "transport": "blue",
        "input": {"rate": 24000, "channels": 1, "sample": "f32"},
        "output": {"rate": 48000, "channels": 2, "sample": "i16"}},
       {"uid": "mic", "name": "Built-in Microphone", "input": {"sample": "u16"}, "bufferFrames": 256,
@@ -53,18 +53,18 @@ TEST_F(PlatformWorldFile, DescribesDevicesTapAndDefaults) {
        "signal": {"kind": "samples", "values": [0.5, "nan", "-inf", 3], "loop": true}},
       {"uid": "usb", "transport": "usb", "input": {"sample": "i24"}}
     ],
-    "defaultInput": "airpods",
-    "defaultOutput": "airpods",
+    "defaultInput": "headset",
+    "defaultOutput": "headset",
     "tap": {"rate": 44100, "channels": 2, "signal": {"kind": "tone", "frequency": 1000, "amplitude": 0.5}}
   })");
   auto spec = sim::load_audio_world_file(path);
   ASSERT_TRUE(spec.ok()) << spec.error();
   ASSERT_EQ(spec->devices.size(), 4u);
-  const auto& airpods = spec->devices[0];
-  EXPECT_EQ(airpods.transport, hal::kAudioDeviceTransportTypeBluetooth);
-  EXPECT_EQ(airpods.input->mSampleRate, 24000.0);
-  EXPECT_EQ(pcm_kind(*airpods.output), PcmKind::I16);
-  EXPECT_EQ(airpods.output->mChannelsPerFrame, 2u);
+  const auto& headset = spec->devices[0];
+  EXPECT_EQ(headset.transport, hal::kAudioDeviceTransportTypeBluetooth);
+  EXPECT_EQ(headset.input->mSampleRate, 24000.0);
+  EXPECT_EQ(pcm_kind(*headset.output), PcmKind::I16);
+  EXPECT_EQ(headset.output->mChannelsPerFrame, 2u);
   const auto& mic = spec->devices[1];
   EXPECT_EQ(mic.name, "Built-in Microphone");
   EXPECT_EQ(pcm_kind(*mic.input), PcmKind::U16);
@@ -84,7 +84,7 @@ TEST_F(PlatformWorldFile, DescribesDevicesTapAndDefaults) {
   EXPECT_EQ(spec->devices[3].transport, hal::kAudioDeviceTransportTypeUSB);
   EXPECT_EQ(spec->devices[3].name, "usb");  // the uid stands in for a missing name
   EXPECT_EQ(pcm_kind(*spec->devices[3].input), PcmKind::Other);
-  EXPECT_EQ(spec->default_input, "airpods");
+  EXPECT_EQ(spec->default_input, "headset");
   EXPECT_EQ(spec->tap.format.mSampleRate, 44100.0);
   EXPECT_EQ(spec->tap.format.mChannelsPerFrame, 2u);
   EXPECT_EQ(std::get<sim::Tone>(spec->tap.signal).frequency, 1000.0);

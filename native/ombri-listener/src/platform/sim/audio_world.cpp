@@ -1,8 +1,6 @@
 #include "platform/sim/audio_world.hpp"
 
 #include <algorithm>
-#include <cstdio>
-#include <cstdlib>
 
 #include "platform/sim/audio_world_state.hpp"
 #include "platform/sim/world_file.hpp"
@@ -65,6 +63,12 @@ void AudioWorld::State::notify(AudioObjectID object, AudioObjectPropertySelector
   changed.notify_all();
 }
 
+void AudioWorld::State::set_default(AudioObjectID& slot, AudioObjectPropertySelector selector, AudioObjectID device) {
+  if (slot == device) return;
+  slot = device;
+  notify(kAudioObjectSystemObject, selector);
+}
+
 std::size_t AudioWorld::State::running_procs_on(AudioObjectID device) const {
   return static_cast<std::size_t>(std::count_if(procs.begin(), procs.end(), [&](const auto& item) {
     return item.second->device == device && item.second->started;
@@ -106,30 +110,20 @@ void AudioWorld::set_alive(AudioObjectID device, bool alive) {
   it->second.spec.alive = alive;
   s.notify(device, kAudioDevicePropertyDeviceIsAlive);
   s.notify(kAudioObjectSystemObject, kAudioHardwarePropertyDevices);
-  if (!alive && s.default_input == device) {
-    s.default_input = kAudioObjectUnknown;
-    s.notify(kAudioObjectSystemObject, kAudioHardwarePropertyDefaultInputDevice);
-  }
-  if (!alive && s.default_output == device) {
-    s.default_output = kAudioObjectUnknown;
-    s.notify(kAudioObjectSystemObject, kAudioHardwarePropertyDefaultOutputDevice);
-  }
+  if (!alive && s.default_input == device)
+    s.set_default(s.default_input, kAudioHardwarePropertyDefaultInputDevice, kAudioObjectUnknown);
+  if (!alive && s.default_output == device)
+    s.set_default(s.default_output, kAudioHardwarePropertyDefaultOutputDevice, kAudioObjectUnknown);
 }
 
 void AudioWorld::set_default_input(AudioObjectID device) {
-  State& s = *state_;
-  std::lock_guard lock(s.mutex);
-  if (s.default_input == device) return;
-  s.default_input = device;
-  s.notify(kAudioObjectSystemObject, kAudioHardwarePropertyDefaultInputDevice);
+  std::lock_guard lock(state_->mutex);
+  state_->set_default(state_->default_input, kAudioHardwarePropertyDefaultInputDevice, device);
 }
 
 void AudioWorld::set_default_output(AudioObjectID device) {
-  State& s = *state_;
-  std::lock_guard lock(s.mutex);
-  if (s.default_output == device) return;
-  s.default_output = device;
-  s.notify(kAudioObjectSystemObject, kAudioHardwarePropertyDefaultOutputDevice);
+  std::lock_guard lock(state_->mutex);
+  state_->set_default(state_->default_output, kAudioHardwarePropertyDefaultOutputDevice, device);
 }
 
 void AudioWorld::set_running_somewhere(AudioObjectID device, bool running) {
@@ -393,39 +387,6 @@ OSStatus AudioWorld::destroy_aggregate(AudioObjectID device) {
   return kAudioHardwareNoError;
 }
 
-// ---- the current world ----
-
-namespace {
-
-std::atomic<AudioWorld*> installed_world{nullptr};
-
-AudioWorld& environment_world() {
-  // A broken world file is a mistake of whoever set it up: say so and stop
-  // rather than run on hardware nobody described.
-  static const std::unique_ptr<AudioWorld> world = [] {
-    const char* path = std::getenv("OMBRI_SIM_AUDIO");
-    if (!path || !*path) return std::make_unique<AudioWorld>(AudioWorldSpec::standard());
-    auto spec = load_audio_world_file(path);
-    if (!spec) {
-      std::fprintf(stderr, "simulated audio world %s: %s\n", path, spec.error().c_str());
-      std::_Exit(78);
-    }
-    return std::make_unique<AudioWorld>(std::move(*spec));
-  }();
-  return *world;
-}
-
-}  // namespace
-
-AudioWorld& audio_world() {
-  if (AudioWorld* world = installed_world.load(std::memory_order_acquire)) return *world;
-  return environment_world();
-}
-
-ScopedAudioWorld::ScopedAudioWorld(AudioWorldSpec spec)
-    : world_(std::make_unique<AudioWorld>(std::move(spec))),
-      previous_(installed_world.exchange(world_.get(), std::memory_order_acq_rel)) {}
-
-ScopedAudioWorld::~ScopedAudioWorld() { installed_world.store(previous_, std::memory_order_release); }
+AudioWorld& audio_world() { return current_world<AudioWorld, AudioWorldSpec>("OMBRI_SIM_AUDIO", load_audio_world_file); }
 
 }  // namespace ombri::sim

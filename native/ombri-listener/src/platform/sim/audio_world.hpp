@@ -15,6 +15,7 @@
 
 #include "platform/hal.hpp"
 #include "platform/pcm.hpp"
+#include "platform/sim/current_world.hpp"
 #include "platform/sim/signal.hpp"
 
 namespace ombri::sim {
@@ -157,20 +158,6 @@ class AudioWorld {
 
 AudioWorld& audio_world();
 
-// Makes a world current for its lifetime (tests); the one before comes back after.
-class ScopedAudioWorld {
- public:
-  explicit ScopedAudioWorld(AudioWorldSpec spec = AudioWorldSpec::standard());
-  ~ScopedAudioWorld();
-  ScopedAudioWorld(const ScopedAudioWorld&) = delete;
-  ScopedAudioWorld& operator=(const ScopedAudioWorld&) = delete;
-
-  AudioWorld& operator*() { return *world_; }
-  AudioWorld* operator->() { return world_.get(); }
-
- private:
-  std::unique_ptr<AudioWorld> world_;
-  AudioWorld* previous_;
-};
+using ScopedAudioWorld = ScopedWorld<AudioWorld, AudioWorldSpec>;
 
 }  // namespace ombri::sim

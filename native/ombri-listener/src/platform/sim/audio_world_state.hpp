@@ -78,6 +78,7 @@ struct AudioWorld::State {
 
   bool object_exists(AudioObjectID id) const;
   void notify(AudioObjectID object, hal::AudioObjectPropertySelector selector);
+  void set_default(AudioObjectID& slot, hal::AudioObjectPropertySelector selector, AudioObjectID device);
   std::size_t running_procs_on(AudioObjectID device) const;
   // Marks the proc stopped and, unless called on its own runner, waits until
   // no call is in flight and joins the runner (with the lock released meanwhile).

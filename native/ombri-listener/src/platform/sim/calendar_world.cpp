@@ -1,9 +1,6 @@
 #include "platform/sim/calendar_world.hpp"
 
-#include <atomic>
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
 
 #include "platform/sim/world_file.hpp"
 
@@ -92,35 +89,8 @@ std::vector<Event> CalendarWorld::events_between(Date start, Date end) const {
   return found;
 }
 
-namespace {
-
-std::atomic<CalendarWorld*> installed_world{nullptr};
-
-CalendarWorld& environment_world() {
-  static const std::unique_ptr<CalendarWorld> world = [] {
-    const char* path = std::getenv("OMBRI_SIM_CALENDAR");
-    if (!path || !*path) return std::make_unique<CalendarWorld>(CalendarWorldSpec{});
-    auto spec = load_calendar_world_file(path);
-    if (!spec) {
-      std::fprintf(stderr, "simulated calendar world %s: %s\n", path, spec.error().c_str());
-      std::_Exit(78);
-    }
-    return std::make_unique<CalendarWorld>(std::move(*spec));
-  }();
-  return *world;
-}
-
-}  // namespace
-
 CalendarWorld& calendar_world() {
-  if (CalendarWorld* world = installed_world.load(std::memory_order_acquire)) return *world;
-  return environment_world();
+  return current_world<CalendarWorld, CalendarWorldSpec>("OMBRI_SIM_CALENDAR", load_calendar_world_file);
 }
-
-ScopedCalendarWorld::ScopedCalendarWorld(CalendarWorldSpec spec)
-    : world_(std::make_unique<CalendarWorld>(std::move(spec))),
-      previous_(installed_world.exchange(world_.get(), std::memory_order_acq_rel)) {}
-
-ScopedCalendarWorld::~ScopedCalendarWorld() { installed_world.store(previous_, std::memory_order_release); }
 
 }  // namespace ombri::sim

@@ -8,7 +8,6 @@
 
 #include <chrono>
 #include <condition_variable>
-#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -16,6 +15,7 @@
 #include <vector>
 
 #include "platform/eventkit.hpp"
+#include "platform/sim/current_world.hpp"
 
 namespace ombri::sim {
 
@@ -33,6 +33,9 @@ struct CalendarWorldSpec {
   AccessAnswer answer;
   QueryRaise raise = QueryRaise::None;
   std::vector<eventkit::Event> events;  // absolute times
+
+  // Access not determined yet, no events.
+  static CalendarWorldSpec standard() { return {}; }
 };
 
 class CalendarWorld {
@@ -63,19 +66,6 @@ class CalendarWorld {
 
 CalendarWorld& calendar_world();
 
-class ScopedCalendarWorld {
- public:
-  explicit ScopedCalendarWorld(CalendarWorldSpec spec = {});
-  ~ScopedCalendarWorld();
-  ScopedCalendarWorld(const ScopedCalendarWorld&) = delete;
-  ScopedCalendarWorld& operator=(const ScopedCalendarWorld&) = delete;
-
-  CalendarWorld& operator*() { return *world_; }
-  CalendarWorld* operator->() { return world_.get(); }
-
- private:
-  std::unique_ptr<CalendarWorld> world_;
-  CalendarWorld* previous_;
-};
+using ScopedCalendarWorld = ScopedWorld<CalendarWorld, CalendarWorldSpec>;
 
 }  // namespace ombri::sim

@@ -154,10 +154,12 @@ DeviceSpec device(const Json& json, const std::string& where, const std::string&
   return spec;
 }
 
-Result<std::string> read_file(const std::string& path) {
+Result<Json> read_json_file(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) return ErrorText{"cannot be read"};
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  auto json = parse_json(std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>()));
+  if (!json) return ErrorText{"not valid JSON"};
+  return std::move(*json);
 }
 
 std::string directory_of(const std::string& path) {
@@ -260,10 +262,8 @@ Result<AudioWorldSpec> audio_world_from_json(const Json& world, const std::strin
 }
 
 Result<AudioWorldSpec> load_audio_world_file(const std::string& path) {
-  auto text = read_file(path);
-  if (!text) return ErrorText{text.error()};
-  auto json = parse_json(*text);
-  if (!json) return ErrorText{"not valid JSON"};
+  auto json = read_json_file(path);
+  if (!json) return ErrorText{json.error()};
   return audio_world_from_json(*json, directory_of(path));
 }
 
@@ -301,10 +301,8 @@ Result<CalendarWorldSpec> calendar_world_from_json(const Json& world, double now
 }
 
 Result<CalendarWorldSpec> load_calendar_world_file(const std::string& path) {
-  auto text = read_file(path);
-  if (!text) return ErrorText{text.error()};
-  auto json = parse_json(*text);
-  if (!json) return ErrorText{"not valid JSON"};
+  auto json = read_json_file(path);
+  if (!json) return ErrorText{json.error()};
   const double now = std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
   return calendar_world_from_json(*json, now);
 }
