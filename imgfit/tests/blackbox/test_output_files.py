@@ -33,6 +33,15 @@ class OutputFilesTest(TempDirTest):
         written = identify(self.path("out.jpg"))
         self.assertEqual((written["width"], written["height"]), (400, 300))
 
+    def test_closed_stdout_pipe_is_a_failed_result_line_not_a_signal(self):
+        read_end, write_end = os.pipe()
+        os.close(read_end)
+        completed = subprocess.run(self.args, stdout=write_end, stderr=subprocess.PIPE, timeout=60)
+        os.close(write_end)
+        self.assertEqual(completed.returncode, 7)
+        self.assertEqual(completed.stderr, b'{"version":1,"status":"error","code":"metadata_write_failed"}\n')
+        self.assertTrue(os.path.exists(self.path("out.jpg")))
+
 
 if __name__ == "__main__":
     unittest.main()
