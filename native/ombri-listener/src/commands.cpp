@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "capture_start.hpp"
+#include "readiness.hpp"
 #include "smoke.hpp"
 #include "text.hpp"
 
@@ -73,9 +74,11 @@ void handle_command(CommandOutcome& outcome, const Json& request, RuntimeState& 
   if (name == "stop") return handle_stop(outcome, state, *id);
   if (name == "start" && smoke) return smoke_start(outcome, request, state, *id);
   if (name == "start") return real_start(outcome, request, state, *id);
-  if (name == "ping" || name == "detect" || name == "devices" || name == "enhance" ||
-      name == "transcribe" || name == "modelStatus" || name == "calendarStatus" || name == "calendarEvents" ||
-      name == "calendarRequestAccess")
+  if (name == "ping") return void(outcome.response = response_ok(*id, listener_ping_payload(smoke)));
+  if (name == "modelStatus") return void(outcome.response = response_ok(*id, model_status_payload(smoke)));
+  if (name == "devices") return void(outcome.response = response_ok(*id, listener_devices_payload(smoke)));
+  if (name == "detect" || name == "enhance" || name == "transcribe" || name == "calendarStatus" ||
+      name == "calendarEvents" || name == "calendarRequestAccess")
     return handle_unavailable(outcome, *id);
   outcome.response = response_error(*id, "unknown_command", "Unknown meeting listener command.");
 }

@@ -12,4 +12,8 @@ namespace ombri {
 Json capability(const std::string& status, const std::optional<std::string>& reason);
 Json listener_capabilities(bool smoke, bool mic);
 
+Json listener_ping_payload(bool smoke);
+Json model_status_payload(bool smoke);
+Json listener_devices_payload(bool smoke);
+
 }  // namespace ombri

@@ -1,0 +1,114 @@
+import json
+import os
+import stat
+import tempfile
+import unittest
+
+from listener import parsed, request, run_lines
+
+STANDINS = os.environ["OMBRI_STANDINS_DIR"]
+NEEDS = "System audio capture needs macOS 14.2 or newer (running {})."
+UNKNOWN = "Could not determine the macOS version for system audio capture."
+SUPPORTED = "Captures other apps' audio through a private system tap. macOS asks for permission on first use."
+
+
+class Readiness(unittest.TestCase):
+    def setUp(self):
+        self.dir = tempfile.TemporaryDirectory()
+        self.addCleanup(self.dir.cleanup)
+
+    def world(self, devices, default_input):
+        path = os.path.join(self.dir.name, "audio.json")
+        world = {"devices": devices, "defaultOutput": "out"}
+        if default_input:
+            world["defaultInput"] = default_input
+        with open(path, "w") as f:
+            json.dump(world, f)
+        return path
+
+    def ask(self, commands, path=STANDINS + os.pathsep + "/usr/bin:/bin", **env):
+        data = b"".join(request(id=str(i), cmd=cmd) for i, cmd in enumerate(commands))
+        status, lines, err = run_lines(data, env={"PATH": path, **env})
+        self.assertEqual((status, err), (0, ""))
+        return [m["result"] for m in parsed(lines)]
+
+    def test_system_audio_support_by_version(self):
+        cases = [
+            ("14.2", None), ("15.0.1", None), ("14.4.1\n", None), ("14.1.2", NEEDS.format("14.1")),
+            ("14", NEEDS.format("14.0")), ("13.6.7", NEEDS.format("13.6")), ("14.x", NEEDS.format("14.0")),
+            ("", UNKNOWN),
+        ]
+        for version, reason in cases:
+            with self.subTest(version=version):
+                ping, model = self.ask(["ping", "modelStatus"], OMBRI_SIM_MACOS_VERSION=version)
+                expected = {"status": "unavailable", "reason": reason} if reason else {"status": "ready", "reason": SUPPORTED}
+                self.assertEqual(ping["capabilities"]["systemAudioCapture"], expected)
+                self.assertEqual(model["capabilities"]["systemAudioCapture"], expected)
+
+    def test_missing_tool_is_unknown(self):
+        (ping,) = self.ask(["ping"], path="/nonexistent")
+        self.assertEqual(ping["capabilities"]["systemAudioCapture"], {"status": "unavailable", "reason": UNKNOWN})
+
+    def test_tool_runs_once_per_process(self):
+        log = os.path.join(self.dir.name, "calls")
+        shim = os.path.join(self.dir.name, "sw_vers")
+        with open(shim, "w") as f:
+            f.write(f'#!/bin/sh\necho run >> "{log}"\necho "output on stderr" >&2\nexec "{STANDINS}/sw_vers" "$@"\n')
+        os.chmod(shim, stat.S_IRWXU)
+        results = self.ask(["ping", "ping", "modelStatus", "ping"], path=self.dir.name + os.pathsep + "/usr/bin:/bin",
+                           OMBRI_SIM_MACOS_VERSION="13.6.7")
+        with open(log) as f:
+            self.assertEqual(f.read(), "run\n")
+        for result in results:
+            self.assertEqual(result["capabilities"]["systemAudioCapture"]["reason"], NEEDS.format("13.6"))
+
+    def test_default_world(self):
+        ping, devices, model = self.ask(["ping", "devices", "modelStatus"])
+        self.assertEqual(json.dumps(ping, sort_keys=True, separators=(",", ":")), json.dumps({
+            "capabilities": {
+                "fixtureInput": {"reason": "Deterministic inputWav fixture mode is available for QA.", "status": "ready"},
+                "localTranscription": {"reason": "Local Whisper transcription is not wired yet; Ombri can use browser "
+                                       "speech recognition or cloud transcription fallback.", "status": "unavailable"},
+                "micCapture": {"reason": None, "status": "ready"},
+                "systemAudioCapture": {"reason": SUPPORTED, "status": "ready"}},
+            "captureReady": True, "ok": True, "protocol": 1,
+            "reason": "Default microphone capture is available. Local transcription is not ready yet.",
+            "transcriptionReady": False, "version": "0.1.0"}, sort_keys=True, separators=(",", ":")))
+        self.assertEqual(devices, {"devices": [{"id": "default-mic", "isDefault": True, "kind": "mic",
+                                                "name": "Built-in Microphone"}]})
+        self.assertEqual({k: v for k, v in model.items() if k != "capabilities"}, {
+            "downloading": False, "localReady": False, "model": None, "progress": 0,
+            "reason": "Local transcription is not wired yet; Ombri can run browser speech recognition as a transcript fallback."})
+
+    def test_world_without_microphone(self):
+        world = self.world([{"uid": "out", "output": {"rate": 48000, "channels": 2}}], None)
+        ping, devices = self.ask(["ping", "devices"], OMBRI_SIM_AUDIO=world)
+        self.assertFalse(ping["captureReady"])
+        self.assertEqual(ping["reason"], "Native meeting capture is unavailable because no default microphone input "
+                                         "device was found.")
+        self.assertEqual(ping["capabilities"]["micCapture"],
+                         {"status": "unavailable", "reason": "No default microphone input device was found."})
+        self.assertEqual(devices, {"devices": [], "reason": "No default microphone input device was found."})
+
+        smoke_ping, smoke_devices, smoke_model = self.ask(["ping", "devices", "modelStatus"], OMBRI_SIM_AUDIO=world,
+                                                          QIR_MEETING_LISTENER_SMOKE="1")
+        self.assertTrue(smoke_ping["captureReady"])
+        self.assertTrue(smoke_ping["transcriptionReady"])
+        self.assertEqual(smoke_ping["reason"], "Smoke listener mode is enabled.")
+        self.assertEqual(smoke_ping["capabilities"]["micCapture"], {"status": "ready", "reason": None})
+        self.assertEqual(smoke_devices, {"devices": [
+            {"id": "smoke-mic", "isDefault": True, "kind": "mic", "name": "Smoke Microphone"},
+            {"id": "smoke-system", "isDefault": True, "kind": "system", "name": "Smoke System Audio"}]})
+        self.assertEqual((smoke_model["localReady"], smoke_model["model"], smoke_model["progress"]),
+                         (True, "smoke-transcript", 1))
+
+    def test_microphone_without_readable_name(self):
+        world = self.world([{"uid": "mic", "name": None, "input": {"rate": 48000, "channels": 1}},
+                            {"uid": "out", "output": {"rate": 48000, "channels": 2}}], "mic")
+        ping, devices = self.ask(["ping", "devices"], OMBRI_SIM_AUDIO=world)
+        self.assertTrue(ping["captureReady"])
+        self.assertEqual(devices, {"devices": [], "reason": "No default microphone input device was found."})
+
+
+if __name__ == "__main__":
+    unittest.main()
