@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "capture_start.hpp"
+#include "processing.hpp"
 #include "smoke.hpp"
 #include "text.hpp"
 
@@ -73,9 +74,10 @@ void handle_command(CommandOutcome& outcome, const Json& request, RuntimeState& 
   if (name == "stop") return handle_stop(outcome, state, *id);
   if (name == "start" && smoke) return smoke_start(outcome, request, state, *id);
   if (name == "start") return real_start(outcome, request, state, *id);
-  if (name == "ping" || name == "detect" || name == "devices" || name == "enhance" ||
-      name == "transcribe" || name == "modelStatus" || name == "calendarStatus" || name == "calendarEvents" ||
-      name == "calendarRequestAccess")
+  if (name == "enhance") return handle_enhance(outcome, request, state, *id);
+  if (name == "transcribe") return handle_transcribe(outcome, request, state, *id);
+  if (name == "ping" || name == "detect" || name == "devices" || name == "modelStatus" || name == "calendarStatus" ||
+      name == "calendarEvents" || name == "calendarRequestAccess")
     return handle_unavailable(outcome, *id);
   outcome.response = response_error(*id, "unknown_command", "Unknown meeting listener command.");
 }

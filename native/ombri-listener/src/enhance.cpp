@@ -81,7 +81,7 @@ Result<std::uint64_t> stream_frames(WavReader& reader, DenoisePipeline& pipeline
   for (;;) {
     float sum = 0.0f;
     for (unsigned c = 0; c < channels; ++c) {
-      Sample sample;
+      Sample sample{};
       switch (reader.read(sample)) {
         case WavRead::sample:
           sum += to_16bit_scale(sample);
