@@ -1,14 +1,17 @@
 #!/usr/bin/env python3
 """Writes a tiny Whisper model in whisper.cpp's ggml file format.
 
-The weights are seeded random numbers, so the model transcribes nonsense, but
-whisper.cpp loads it, detects a language and decodes with it exactly as with a
-real model. Only the standard library is used, so any python3 runs it.
+The weights are seeded random numbers, except that the decoder's last layer
+norm puts out one fixed vector whatever it hears, so the logits are the same at
+every step and the decoding is known in advance: whisper.cpp detects German and,
+for audio of 2.70 s to 2.80 s, produces one segment from 0.50 s to 2.70 s whose
+text is token 1000 (" w1000"), in three decoding steps. Whisper.cpp loads and
+runs the model exactly as a real one. Only the standard library is used, so any
+python3 runs it.
 
     make_tiny_whisper_model.py OUTPUT [--blank-vocab] [--seed N]
 
---blank-vocab makes every text token white space, so every segment the model
-produces is blank.
+--blank-vocab makes every text token white space, so that segment is blank.
 """
 
 import argparse
@@ -32,6 +35,25 @@ N_MELS = 80
 N_FFT_BINS = 201  # 400-point FFT
 SAMPLE_RATE = 16000
 BLANK_TOKEN_ID = 220  # " ": whisper.cpp looks it up by text for suppress_blank
+
+# Special token ids of a multilingual vocabulary with 99 languages.
+TOKEN_EOT = 50257
+TOKEN_SOT = 50258
+TOKEN_BEG = 50364  # timestamp 0.00 s; each further id is 20 ms later
+LANG_DE = 2  # whisper.cpp's language id of "de"
+
+# The fixed logits. Step 1: only timestamps up to 1 s may start, and they
+# outweigh text: 0.50 s. Step 2: timestamps must pair up, so the best text
+# token wins over the end of text. Step 3: the timestamps outweigh text again;
+# 2.70 s is within 100 ms of the end of the audio, which ends the decoding.
+LOGIT_OTHER = -10.0
+FIXED_LOGITS = {
+    TOKEN_BEG + 25: 12.0,
+    TOKEN_BEG + 135: 13.0,
+    1000: 10.0,
+    TOKEN_EOT: 9.0,
+    TOKEN_SOT + 1 + LANG_DE: 5.0,
+}
 
 
 def mel_filters():
@@ -123,14 +145,23 @@ def tensor_specs():
 
 
 def tensor_values(name, count, rng):
-    # Layer norms start as identity, like a freshly initialised network.
+    # The decoder's last norm ignores its input: weight 0, bias the unit
+    # vector e0, so each token's logit is the first value of its embedding.
+    if name == "decoder.ln.weight":
+        return [0.0] * count
+    if name == "decoder.ln.bias":
+        return [1.0] + [0.0] * (count - 1)
+    # Other layer norms start as identity, like a freshly initialised network.
     if name.endswith(("ln.weight", "ln_post.weight")):
         return [1.0] * count
     if name.endswith(".bias"):
         return [0.0] * count
-    scale = 1.0 if name == "decoder.token_embedding.weight" else 0.2
     uniform = rng.random
-    return [(uniform() - 0.5) * scale for _ in range(count)]
+    values = [(uniform() - 0.5) * 0.2 for _ in range(count)]
+    if name == "decoder.token_embedding.weight":
+        for token in range(N_VOCAB):
+            values[token * N_STATE] = FIXED_LOGITS.get(token, LOGIT_OTHER)
+    return values
 
 
 def write_model(path, blank, seed):
