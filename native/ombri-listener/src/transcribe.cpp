@@ -42,7 +42,9 @@ std::string full_failure_text(int code) {
   }
 }
 
-whisper_context_params context_params() {
+}  // namespace
+
+whisper_context_params transcription_context_params() {
   whisper_context_params params = whisper_context_default_params();
   params.use_gpu = false;
   params.flash_attn = false;
@@ -55,9 +57,8 @@ whisper_context_params context_params() {
   return params;
 }
 
-// The texts given stay owned by the caller and must outlive the run.
-Result<whisper_full_params> full_params(const std::optional<std::string>& language,
-                                        const std::optional<std::string>& prompt) {
+Result<whisper_full_params> transcription_full_params(const std::optional<std::string>& language,
+                                                      const std::optional<std::string>& prompt) {
   whisper_full_params params = whisper_full_default_params(WHISPER_SAMPLING_GREEDY);
   params.strategy = WHISPER_SAMPLING_GREEDY;
   params.greedy.best_of = 1;
@@ -83,6 +84,8 @@ Result<whisper_full_params> full_params(const std::optional<std::string>& langua
   return params;
 }
 
+namespace {
+
 // A decoding state together with the context it belongs to: the state is
 // freed first, the context when its last holder lets go.
 struct WhisperRun {
@@ -91,7 +94,7 @@ struct WhisperRun {
 };
 
 Result<WhisperRun> start_whisper(const std::string& model_path) {
-  whisper_context* raw = whisper_init_from_file_with_params_no_state(model_path.c_str(), context_params());
+  whisper_context* raw = whisper_init_from_file_with_params_no_state(model_path.c_str(), transcription_context_params());
   if (!raw) return ErrorText{std::string("Could not load the Whisper model: ") + kNoContext};
   WhisperRun run;
   run.context = std::shared_ptr<whisper_context>(raw, &whisper_free);
@@ -104,7 +107,7 @@ Result<Json> run_whisper(const std::string& model_path, const std::vector<float>
                          const std::optional<std::string>& language, const std::optional<std::string>& prompt) {
   auto run = start_whisper(model_path);
   if (!run) return ErrorText{run.error()};
-  auto params = full_params(language, prompt);
+  auto params = transcription_full_params(language, prompt);
   if (!params) return ErrorText{params.error()};
 
   whisper_context* context = run->context.get();

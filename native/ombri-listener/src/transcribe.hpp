@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include <whisper.h>
+
 #include "json.hpp"
 #include "result.hpp"
 
@@ -16,6 +18,12 @@ namespace ombri {
 // or one error text. A blank language or prompt counts as none.
 Result<Json> transcribe_wav(const std::string& model_path, const std::string& audio_path,
                             const std::optional<std::string>& language, const std::optional<std::string>& prompt);
+
+// The whisper.cpp settings of every transcription. The texts given stay
+// owned by the caller and must outlive the run; one holding a NUL is refused.
+whisper_context_params transcription_context_params();
+Result<whisper_full_params> transcription_full_params(const std::optional<std::string>& language,
+                                                      const std::optional<std::string>& prompt);
 
 // One segment as whisper.cpp gives it: raw text bytes, times in 10 ms units.
 struct WhisperSegment {
