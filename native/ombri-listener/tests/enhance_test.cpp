@@ -10,15 +10,16 @@
 
 #include "enhance_framing.hpp"
 #include "test_support.hpp"
+#include "sample_bytes.hpp"
 #include "wav_test_files.hpp"
 
 namespace ombri {
 namespace {
 
 using test::Bytes;
-using test::HandHeader;
 using test::hand_wav_file;
 using test::le16;
+using test::little_endian;
 using test::sox_wav;
 using test::TempDir;
 using testing::read_bytes;
@@ -155,13 +156,6 @@ TEST(EnhanceWav, FrameAndSampleCountsAtTheEdges) {
   }
 }
 
-Bytes little_endian(const std::vector<std::int64_t>& values, int bytes_per_sample) {
-  Bytes out;
-  for (auto v : values)
-    for (int b = 0; b < bytes_per_sample; ++b) out.push_back(static_cast<unsigned char>(static_cast<std::uint64_t>(v) >> (8 * b)));
-  return out;
-}
-
 // One signal in every sample layout, each holding the same 16-bit-scale
 // values, must reach the denoiser as the same floats: the outputs are equal.
 TEST(EnhanceWav, EverySampleLayoutGivesTheSameOutput) {
@@ -278,13 +272,6 @@ TEST(EnhanceWav, RemovesNoiseAndKeepsSpeech) {
 TEST(EnhanceWav, ErrorsAndWhatTheyLeaveBehind) {
   TempDir dir;
   const auto good = sox_wav(dir, "good.wav", "signed-integer", 16, 1, 16000, le16(tone(1600, 5000, 0.01)));
-  HandHeader zero_rate;
-  zero_rate.sample_rate = 0;
-  HandHeader no_channels;
-  no_channels.channels = 0;
-  HandHeader stereo;
-  stereo.channels = 2;
-  stereo.block_align = 4;
   const struct {
     const char* name;
     std::string input;
@@ -293,11 +280,11 @@ TEST(EnhanceWav, ErrorsAndWhatTheyLeaveBehind) {
   } cases[] = {
       {"missing input", dir.file("nope.wav"), dir.file("o1.wav"),
        "could not open input: No such file or directory (os error 2)"},
-      {"0 Hz header", hand_wav_file(dir, "zero-rate.wav", zero_rate, le16({1, 2, 3})), dir.file("o2.wav"),
+      {"0 Hz header", hand_wav_file(dir, "zero-rate.wav", {.sample_rate = 0}, le16({1, 2, 3})), dir.file("o2.wav"),
        "input has an invalid sample rate"},
-      {"zero channels", hand_wav_file(dir, "no-channels.wav", no_channels, le16({1, 2})), dir.file("o3.wav"),
+      {"zero channels", hand_wav_file(dir, "no-channels.wav", {.channels = 0}, le16({1, 2})), dir.file("o3.wav"),
        "could not open input: Ill-formed WAVE file: file contains zero channels"},
-      {"odd stereo data", hand_wav_file(dir, "odd.wav", stereo, le16({1, 2, 3})), dir.file("o4.wav"),
+      {"odd stereo data", hand_wav_file(dir, "odd.wav", {.channels = 2, .block_align = 4}, le16({1, 2, 3})), dir.file("o4.wav"),
        "could not open input: "},
       {"output directory missing", good, dir.file("no-such-dir/out.wav"),
        "could not open output: No such file or directory (os error 2)"},
@@ -314,10 +301,8 @@ TEST(EnhanceWav, ErrorsAndWhatTheyLeaveBehind) {
 
 TEST(EnhanceWav, TruncatedInputLeavesAWellFormedShorterOutput) {
   TempDir dir;
-  HandHeader header;
-  header.sample_rate = 48000;
-  header.announced_data_bytes = 2 * 4000;
-  const auto input = hand_wav_file(dir, "cut.wav", header, le16(tone(1500, 5000, 0.01)));
+  const auto input = hand_wav_file(dir, "cut.wav", {.sample_rate = 48000, .announced_data_bytes = 2 * 4000},
+                                   le16(tone(1500, 5000, 0.01)));
   const auto output = dir.file("out.wav");
   auto summary = enhance_wav(input, output);
   ASSERT_FALSE(summary);

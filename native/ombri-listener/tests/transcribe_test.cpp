@@ -8,15 +8,17 @@
 #include "test_support.hpp"
 #include "tiny_whisper_model.hpp"
 #include "transcribe_audio.hpp"
+#include "sample_bytes.hpp"
 #include "wav_test_files.hpp"
 
 namespace ombri {
 namespace {
 
 using test::Bytes;
-using test::HandHeader;
 using test::hand_wav_file;
 using test::le16;
+using test::float_bytes;
+using test::little_endian;
 using test::sox_wav;
 using test::TempDir;
 using test::tiny_whisper_model;
@@ -57,25 +59,8 @@ TEST(TranscribeAudio, LinearResampleTo16kHz) {
   EXPECT_EQ(resampled_length(44101, 44100), 16000u);
 }
 
-Bytes little_endian(const std::vector<std::int64_t>& values, int bytes_per_sample) {
-  Bytes out;
-  for (auto v : values)
-    for (int b = 0; b < bytes_per_sample; ++b) out.push_back(static_cast<unsigned char>(static_cast<std::uint64_t>(v) >> (8 * b)));
-  return out;
-}
-
-Bytes float_bytes(const std::vector<float>& values) {
-  Bytes out(values.size() * 4);
-  std::memcpy(out.data(), values.data(), out.size());
-  return out;
-}
-
 TEST(TranscribeAudio, ReadsEveryLayoutAsMono16kHz) {
   TempDir dir;
-  HandHeader float_header;
-  float_header.format_tag = 3;
-  float_header.bits = 32;
-  float_header.block_align = 4;
   const struct {
     const char* name;
     std::string path;
@@ -89,7 +74,7 @@ TEST(TranscribeAudio, ReadsEveryLayoutAsMono16kHz) {
       {"32-bit", sox_wav(dir, "32.wav", "signed-integer", 32, 1, 16000,
                          little_endian({-2147483648LL, 1073741824, 2147483647}, 4)),
        {-1.0f, 0.5f, 1.0f}},  // 2147483647 rounds to 2^31 in single precision
-      {"float, not clamped", hand_wav_file(dir, "f.wav", float_header, float_bytes({1.5f, -0.25f})), {1.5f, -0.25f}},
+      {"float, not clamped", hand_wav_file(dir, "f.wav", {.format_tag = 3, .block_align = 4, .bits = 32}, float_bytes({1.5f, -0.25f})), {1.5f, -0.25f}},
       {"stereo", sox_wav(dir, "st.wav", "signed-integer", 16, 2, 16000, le16({100, 300, -50, 50})),
        {(100.0f / 32768.0f + 300.0f / 32768.0f) / 2.0f, 0.0f}},
       {"48 kHz", sox_wav(dir, "48.wav", "signed-integer", 16, 1, 48000, le16({1, 2, 3, 4, 5, 6, 7})),
@@ -106,25 +91,17 @@ TEST(TranscribeAudio, ReadsEveryLayoutAsMono16kHz) {
 
 TEST(TranscribeAudio, ReadErrors) {
   TempDir dir;
-  HandHeader no_channels;
-  no_channels.channels = 0;
-  HandHeader truncated;
-  truncated.announced_data_bytes = 20;
-  // A 1 Hz header: 100000 samples would become 1.6 billion at 16 kHz.
-  HandHeader tiny_rate;
-  tiny_rate.sample_rate = 1;
-  tiny_rate.bits = 8;
-  tiny_rate.block_align = 1;
   const struct {
     const char* name;
     std::string path;
     std::string error;
   } cases[] = {
       {"missing", dir.file("nope.wav"), "Could not open transcription audio: No such file or directory (os error 2)"},
-      {"zero channels", hand_wav_file(dir, "nc.wav", no_channels, le16({1})),
+      {"zero channels", hand_wav_file(dir, "nc.wav", {.channels = 0}, le16({1})),
        "Could not open transcription audio: Ill-formed WAVE file: file contains zero channels"},
-      {"truncated", hand_wav_file(dir, "cut.wav", truncated, le16({1, 2, 3})), "Failed to read enough bytes."},
-      {"tiny rate", hand_wav_file(dir, "slow.wav", tiny_rate, Bytes(100000, 0x80)),
+      {"truncated", hand_wav_file(dir, "cut.wav", {.announced_data_bytes = 20}, le16({1, 2, 3})), "Failed to read enough bytes."},
+      // 100000 samples at 1 Hz would become 1.6 billion at 16 kHz.
+      {"tiny rate", hand_wav_file(dir, "slow.wav", {.sample_rate = 1, .block_align = 1, .bits = 8}, Bytes(100000, 0x80)),
        "The transcription audio is longer than 24 hours, the most this listener transcribes."},
   };
   for (const auto& c : cases) {
@@ -208,9 +185,7 @@ TEST(TranscribeWav, Errors) {
   TempDir dir;
   const auto model = tiny_whisper_model();
   const auto audio = sox_wav(dir, "short.wav", "signed-integer", 16, 1, 16000, le16(std::vector<int>(16000, 100)));
-  HandHeader truncated;
-  truncated.announced_data_bytes = 2000;
-  const auto cut = hand_wav_file(dir, "cut.wav", truncated, le16({1, 2, 3}));
+  const auto cut = hand_wav_file(dir, "cut.wav", {.announced_data_bytes = 2000}, le16({1, 2, 3}));
   const auto empty = sox_wav(dir, "empty.wav", "signed-integer", 16, 1, 16000, {});
   const auto blip = sox_wav(dir, "blip.wav", "signed-integer", 16, 1, 16000, le16(std::vector<int>(1000, 3000)));
   const std::string nul_text("e\0n", 3);

@@ -6,11 +6,11 @@
 
 #include <cmath>
 #include <cstdio>
-#include <map>
 #include <string>
 #include <vector>
 
 #include "enhance.hpp"
+#include "overhead_report.hpp"
 #include "wav_writer.hpp"
 
 namespace {
@@ -76,26 +76,9 @@ void BM_RnnoiseAlone(benchmark::State& state) {
 }
 BENCHMARK(BM_RnnoiseAlone)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-// Keeps each benchmark's time per iteration for the closing comparison.
-class TimingReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    for (const auto& run : runs) seconds[run.benchmark_name()] = run.GetAdjustedRealTime();
-    ConsoleReporter::ReportRuns(runs);
-  }
-  std::map<std::string, double> seconds;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  TimingReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  const auto ours = reporter.seconds.find("BM_EnhanceWav/real_time");
-  const auto alone = reporter.seconds.find("BM_RnnoiseAlone/real_time");
-  if (ours != reporter.seconds.end() && alone != reporter.seconds.end())
-    std::printf("enhance_wav overhead over RNNoise alone: %.1f%% (target: at most 10%%)\n",
-                100.0 * (ours->second / alone->second - 1.0));
-  benchmark::Shutdown();
+  return ombri::bench::run_with_overhead(argc, argv, "BM_EnhanceWav/real_time", "BM_RnnoiseAlone/real_time",
+                                         "enhance_wav overhead over RNNoise alone", 10);
 }

@@ -10,11 +10,11 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <map>
 #include <string>
 #include <vector>
 
 #include "../tiny_whisper_model.hpp"
+#include "overhead_report.hpp"
 #include "transcribe.hpp"
 #include "transcribe_audio.hpp"
 #include "wav_writer.hpp"
@@ -77,26 +77,11 @@ void BM_WhisperAlone(benchmark::State& state) {
 }
 BENCHMARK(BM_WhisperAlone)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(3.0);
 
-class TimingReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    for (const auto& run : runs) seconds[run.benchmark_name()] = run.GetAdjustedRealTime();
-    ConsoleReporter::ReportRuns(runs);
-  }
-  std::map<std::string, double> seconds;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
   whisper_log_set([](ggml_log_level, const char*, void*) {}, nullptr);  // keep the figures readable
-  benchmark::Initialize(&argc, argv);
-  TimingReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  const auto ours = reporter.seconds.find("BM_TranscribeWav/min_time:3.000/real_time");
-  const auto alone = reporter.seconds.find("BM_WhisperAlone/min_time:3.000/real_time");
-  if (ours != reporter.seconds.end() && alone != reporter.seconds.end())
-    std::printf("transcribe_wav overhead over whisper.cpp alone: %.1f%% (target: at most 5%%)\n",
-                100.0 * (ours->second / alone->second - 1.0));
-  benchmark::Shutdown();
+  return ombri::bench::run_with_overhead(argc, argv, "BM_TranscribeWav/min_time:3.000/real_time",
+                                         "BM_WhisperAlone/min_time:3.000/real_time",
+                                         "transcribe_wav overhead over whisper.cpp alone", 5);
 }
