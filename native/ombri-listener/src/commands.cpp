@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "capture_start.hpp"
+#include "processing.hpp"
 #include "readiness.hpp"
 #include "smoke.hpp"
 #include "text.hpp"
@@ -33,8 +34,8 @@ void handle_stop(CommandOutcome& outcome, RuntimeState& state, const std::string
   if (!stopped) {
     outcome.response = response_error(id, "capture_stop_failed", stopped.error());
   } else {
-    outcome.response =
-        response_ok(id, Json{{"sessionId", optional_text(session_id)}, {"stoppedAt", stopped_at}, {"audioPaths", audio_paths}});
+    outcome.response = response_ok(
+        id, Json{{"sessionId", optional_text(session_id)}, {"stoppedAt", stopped_at}, {"audioPaths", audio_paths}});
   }
   outcome.events.push_back(status_event(state.status));
 }
@@ -77,8 +78,9 @@ void handle_command(CommandOutcome& outcome, const Json& request, RuntimeState& 
   if (name == "ping") return void(outcome.response = response_ok(*id, listener_ping_payload(smoke)));
   if (name == "modelStatus") return void(outcome.response = response_ok(*id, model_status_payload(smoke)));
   if (name == "devices") return void(outcome.response = response_ok(*id, listener_devices_payload(smoke)));
-  if (name == "detect" || name == "enhance" || name == "transcribe" || name == "calendarStatus" ||
-      name == "calendarEvents" || name == "calendarRequestAccess")
+  if (name == "enhance") return handle_enhance(outcome, request, state, *id);
+  if (name == "transcribe") return handle_transcribe(outcome, request, state, *id);
+  if (name == "detect" || name == "calendarStatus" || name == "calendarEvents" || name == "calendarRequestAccess")
     return handle_unavailable(outcome, *id);
   outcome.response = response_error(*id, "unknown_command", "Unknown meeting listener command.");
 }

@@ -1,6 +1,9 @@
 #pragma once
 // Helpers shared by the unit tests.
 
+#include <gtest/gtest.h>
+#include <sndfile.h>
+
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -30,6 +33,29 @@ class TempDir {
 inline std::vector<unsigned char> read_bytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// Reads a file with libsndfile: its channels, rate and samples.
+struct SndfileContent {
+  int channels = 0;
+  int rate = 0;
+  int format = 0;
+  std::vector<short> samples;
+};
+
+inline SndfileContent read_with_sndfile(const std::string& path) {
+  SF_INFO info{};
+  SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
+  EXPECT_NE(file, nullptr) << sf_strerror(nullptr);
+  SndfileContent content;
+  if (!file) return content;
+  content.channels = info.channels;
+  content.rate = info.samplerate;
+  content.format = info.format;
+  content.samples.resize(static_cast<std::size_t>(info.frames * info.channels));
+  sf_read_short(file, content.samples.data(), static_cast<sf_count_t>(content.samples.size()));
+  sf_close(file);
+  return content;
 }
 
 }  // namespace ombri::testing

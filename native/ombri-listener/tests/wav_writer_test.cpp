@@ -1,7 +1,6 @@
 #include "wav_writer.hpp"
 
 #include <gtest/gtest.h>
-#include <sndfile.h>
 
 #include <cstring>
 
@@ -11,33 +10,11 @@ namespace ombri {
 namespace {
 
 using testing::read_bytes;
+using testing::read_with_sndfile;
 using testing::TempDir;
 
 std::uint32_t u32_at(const std::vector<unsigned char>& bytes, std::size_t offset) {
   return bytes[offset] | bytes[offset + 1] << 8 | bytes[offset + 2] << 16 | std::uint32_t{bytes[offset + 3]} << 24;
-}
-
-// Reads a file with libsndfile: its channels, rate and samples.
-struct SndfileContent {
-  int channels = 0;
-  int rate = 0;
-  int format = 0;
-  std::vector<short> samples;
-};
-
-SndfileContent read_with_sndfile(const std::string& path) {
-  SF_INFO info{};
-  SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
-  EXPECT_NE(file, nullptr) << sf_strerror(nullptr);
-  SndfileContent content;
-  if (!file) return content;
-  content.channels = info.channels;
-  content.rate = info.samplerate;
-  content.format = info.format;
-  content.samples.resize(static_cast<std::size_t>(info.frames * info.channels));
-  sf_read_short(file, content.samples.data(), static_cast<sf_count_t>(content.samples.size()));
-  sf_close(file);
-  return content;
 }
 
 TEST(WavWriter, PlainHeaderBytesAndSamples) {

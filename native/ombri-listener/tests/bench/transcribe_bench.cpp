@@ -1,0 +1,87 @@
+// Transcription wall time: transcribe_wav next to whisper.cpp alone (model
+// load, state, whisper_full on the same buffer with the same parameters, and
+// release, as every request does), and our overhead. OMBRI_BENCH_MODEL and
+// OMBRI_BENCH_AUDIO (any WAV file) choose a real model and
+// recording; by default the tests' tiny model runs on 2.75 s of audio.
+#include <benchmark/benchmark.h>
+#include <unistd.h>
+#include <whisper.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "../tiny_whisper_model.hpp"
+#include "overhead_report.hpp"
+#include "transcribe.hpp"
+#include "transcribe_audio.hpp"
+#include "wav_writer.hpp"
+
+namespace {
+
+std::string env_or(const char* name, const std::string& fallback) {
+  const char* value = std::getenv(name);
+  return value && *value ? value : fallback;
+}
+
+struct Inputs {
+  std::string model = env_or("OMBRI_BENCH_MODEL", "");
+  std::string audio = env_or("OMBRI_BENCH_AUDIO", "");
+  std::string generated;
+  std::vector<float> buffer;
+
+  Inputs() {
+    if (model.empty()) model = ombri::test::tiny_whisper_model();
+    if (audio.empty()) {
+      generated = "/tmp/ombri-transcribe-bench-" + std::to_string(getpid()) + ".wav";
+      auto writer = ombri::WavWriter::create(generated, 1, 16000);
+      for (int i = 0; i < 44000; ++i) (void)writer->write_sample(static_cast<std::int16_t>(8000 * std::sin(i * 0.05)));
+      (void)writer->finalize();
+      audio = generated;
+    }
+    if (auto read = ombri::read_wav_mono_16k(audio)) buffer = std::move(*read);
+  }
+  ~Inputs() {
+    if (!generated.empty()) std::remove(generated.c_str());
+  }
+};
+
+const Inputs& inputs() {
+  static const Inputs shared;
+  return shared;
+}
+
+void BM_TranscribeWav(benchmark::State& state) {
+  const auto& in = inputs();
+  for (auto _ : state) {
+    auto result = ombri::transcribe_wav(in.model, in.audio, std::nullopt, std::nullopt);
+    if (!result) state.SkipWithError(result.error().c_str());
+  }
+}
+BENCHMARK(BM_TranscribeWav)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(3.0);
+
+void BM_WhisperAlone(benchmark::State& state) {
+  const auto& in = inputs();
+  const auto params = ombri::transcription_full_params(std::nullopt, std::nullopt);
+  for (auto _ : state) {
+    whisper_context* context =
+        whisper_init_from_file_with_params_no_state(in.model.c_str(), ombri::transcription_context_params());
+    whisper_state* whisper = whisper_init_state(context);
+    benchmark::DoNotOptimize(
+        whisper_full_with_state(context, whisper, *params, in.buffer.data(), static_cast<int>(in.buffer.size())));
+    whisper_free_state(whisper);
+    whisper_free(context);
+  }
+}
+BENCHMARK(BM_WhisperAlone)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(3.0);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  whisper_log_set([](ggml_log_level, const char*, void*) {}, nullptr);  // keep the figures readable
+  return ombri::bench::run_with_overhead(argc, argv, "BM_TranscribeWav/min_time:3.000/real_time",
+                                         "BM_WhisperAlone/min_time:3.000/real_time",
+                                         "transcribe_wav overhead over whisper.cpp alone", 5);
+}

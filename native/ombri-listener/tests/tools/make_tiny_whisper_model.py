@@ -1,0 +1,206 @@
+#!/usr/bin/env python3
+"""Writes a tiny Whisper model in whisper.cpp's ggml file format.
+
+The weights are seeded random numbers, except that the decoder's last layer
+norm puts out one fixed vector whatever it hears, so the logits are the same at
+every step and the decoding is known in advance: whisper.cpp detects German and,
+for audio of 2.70 s to 2.80 s, produces one segment from 0.50 s to 2.70 s whose
+text is token 1000 (" w1000"), in three decoding steps. Whisper.cpp loads and
+runs the model exactly as a real one. Only the standard library is used, so any
+python3 runs it.
+
+    make_tiny_whisper_model.py OUTPUT [--blank-vocab] [--seed N]
+
+--blank-vocab makes every text token white space, so that segment is blank.
+"""
+
+import argparse
+import math
+import os
+import random
+import struct
+
+GGML_FILE_MAGIC = 0x67676D6C
+FTYPE_F16 = 1  # f16 matrices and convolutions; f32 convolutions abort in im2col
+TYPE_F32, TYPE_F16 = 0, 1
+
+N_VOCAB = 51865  # the multilingual size: language detection needs it
+N_TEXT_TOKENS = 50257  # ids below the end-of-text token
+N_AUDIO_CTX = 1500  # 30 s of mel frames after the stride-2 convolution
+N_TEXT_CTX = 448
+N_STATE = 64
+N_HEAD = 2
+N_LAYER = 1
+N_MELS = 80
+N_FFT_BINS = 201  # 400-point FFT
+SAMPLE_RATE = 16000
+BLANK_TOKEN_ID = 220  # " ": whisper.cpp looks it up by text for suppress_blank
+
+# Special token ids of a multilingual vocabulary with 99 languages.
+TOKEN_EOT = 50257
+TOKEN_SOT = 50258
+TOKEN_BEG = 50364  # timestamp 0.00 s; each further id is 20 ms later
+LANG_DE = 2  # whisper.cpp's language id of "de"
+
+# The fixed logits. Step 1: only timestamps up to 1 s may start, and they
+# outweigh text: 0.50 s. Step 2: timestamps must pair up, so the best text
+# token wins over the end of text. Step 3: the timestamps outweigh text again;
+# 2.70 s is within 100 ms of the end of the audio, which ends the decoding.
+LOGIT_OTHER = -10.0
+FIXED_LOGITS = {
+    TOKEN_BEG + 25: 12.0,
+    TOKEN_BEG + 135: 13.0,
+    1000: 10.0,
+    TOKEN_EOT: 9.0,
+    TOKEN_SOT + 1 + LANG_DE: 5.0,
+}
+
+
+def mel_filters():
+    """Triangular filters evenly spaced on the mel scale, 0 Hz to 8 kHz."""
+    def to_mel(hz):
+        return 2595.0 * math.log10(1.0 + hz / 700.0)
+
+    def to_hz(mel):
+        return 700.0 * (10.0 ** (mel / 2595.0) - 1.0)
+
+    top = to_mel(SAMPLE_RATE / 2)
+    edges = [to_hz(top * i / (N_MELS + 1)) for i in range(N_MELS + 2)]
+    bin_hz = [SAMPLE_RATE / 2 * k / (N_FFT_BINS - 1) for k in range(N_FFT_BINS)]
+    values = []
+    for m in range(N_MELS):
+        lo, mid, hi = edges[m], edges[m + 1], edges[m + 2]
+        for hz in bin_hz:
+            rising = (hz - lo) / (mid - lo)
+            falling = (hi - hz) / (hi - mid)
+            values.append(max(0.0, min(rising, falling)) * 2.0 / (hi - lo))
+    return values
+
+
+def vocabulary(blank):
+    tokens = []
+    for i in range(N_TEXT_TOKENS):
+        if i == BLANK_TOKEN_ID:
+            tokens.append(b" ")
+        elif blank:
+            tokens.append(b" " * (1 + i % 3) if i % 2 else b"\t")
+        else:
+            tokens.append(b" w%d" % i)
+    return tokens
+
+
+def tensor_specs():
+    """(name, ggml type, ne) for every tensor whisper.cpp expects, ne innermost first."""
+    s, f32, f16 = N_STATE, TYPE_F32, TYPE_F16
+
+    def attention(prefix):
+        return [
+            (prefix + ".query.weight", f16, [s, s]),
+            (prefix + ".query.bias", f32, [s]),
+            (prefix + ".key.weight", f16, [s, s]),
+            (prefix + ".value.weight", f16, [s, s]),
+            (prefix + ".value.bias", f32, [s]),
+            (prefix + ".out.weight", f16, [s, s]),
+            (prefix + ".out.bias", f32, [s]),
+        ]
+
+    def block(prefix, cross):
+        specs = [
+            (prefix + ".mlp_ln.weight", f32, [s]),
+            (prefix + ".mlp_ln.bias", f32, [s]),
+            (prefix + ".mlp.0.weight", f16, [s, 4 * s]),
+            (prefix + ".mlp.0.bias", f32, [4 * s]),
+            (prefix + ".mlp.2.weight", f16, [4 * s, s]),
+            (prefix + ".mlp.2.bias", f32, [s]),
+            (prefix + ".attn_ln.weight", f32, [s]),
+            (prefix + ".attn_ln.bias", f32, [s]),
+        ] + attention(prefix + ".attn")
+        if cross:
+            specs += [
+                (prefix + ".cross_attn_ln.weight", f32, [s]),
+                (prefix + ".cross_attn_ln.bias", f32, [s]),
+            ] + attention(prefix + ".cross_attn")
+        return specs
+
+    specs = [
+        ("encoder.positional_embedding", f32, [s, N_AUDIO_CTX]),
+        ("encoder.conv1.weight", f16, [3, N_MELS, s]),
+        ("encoder.conv1.bias", f32, [1, s]),
+        ("encoder.conv2.weight", f16, [3, s, s]),
+        ("encoder.conv2.bias", f32, [1, s]),
+        ("encoder.ln_post.weight", f32, [s]),
+        ("encoder.ln_post.bias", f32, [s]),
+    ]
+    for layer in range(N_LAYER):
+        specs += block("encoder.blocks.%d" % layer, cross=False)
+    specs += [
+        ("decoder.positional_embedding", f32, [s, N_TEXT_CTX]),
+        ("decoder.token_embedding.weight", f16, [s, N_VOCAB]),
+        ("decoder.ln.weight", f32, [s]),
+        ("decoder.ln.bias", f32, [s]),
+    ]
+    for layer in range(N_LAYER):
+        specs += block("decoder.blocks.%d" % layer, cross=True)
+    return specs
+
+
+def tensor_values(name, count, rng):
+    # The decoder's last norm ignores its input: weight 0, bias the unit
+    # vector e0, so each token's logit is the first value of its embedding.
+    if name == "decoder.ln.weight":
+        return [0.0] * count
+    if name == "decoder.ln.bias":
+        return [1.0] + [0.0] * (count - 1)
+    # Other layer norms start as identity, like a freshly initialised network.
+    if name.endswith(("ln.weight", "ln_post.weight")):
+        return [1.0] * count
+    if name.endswith(".bias"):
+        return [0.0] * count
+    uniform = rng.random
+    values = [(uniform() - 0.5) * 0.2 for _ in range(count)]
+    if name == "decoder.token_embedding.weight":
+        for token in range(N_VOCAB):
+            values[token * N_STATE] = FIXED_LOGITS.get(token, LOGIT_OTHER)
+    return values
+
+
+def write_model(path, blank, seed):
+    rng = random.Random(seed)
+    with open(path, "wb") as out:
+        hparams = [N_VOCAB, N_AUDIO_CTX, N_STATE, N_HEAD, N_LAYER, N_TEXT_CTX, N_STATE, N_HEAD, N_LAYER, N_MELS,
+                   FTYPE_F16]
+        out.write(struct.pack("<I11i", GGML_FILE_MAGIC, *hparams))
+
+        filters = mel_filters()
+        out.write(struct.pack("<2i", N_MELS, N_FFT_BINS))
+        out.write(struct.pack("<%df" % len(filters), *filters))
+
+        tokens = vocabulary(blank)
+        out.write(struct.pack("<i", len(tokens)))
+        for token in tokens:
+            out.write(struct.pack("<I", len(token)) + token)
+
+        for name, ggml_type, ne in tensor_specs():
+            count = math.prod(ne)
+            encoded = name.encode()
+            out.write(struct.pack("<3i", len(ne), len(encoded), ggml_type))
+            out.write(struct.pack("<%di" % len(ne), *ne))
+            out.write(encoded)
+            code = "f" if ggml_type == TYPE_F32 else "e"
+            out.write(struct.pack("<%d%s" % (count, code), *tensor_values(name, count, rng)))
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("output")
+    parser.add_argument("--blank-vocab", action="store_true")
+    parser.add_argument("--seed", type=int, default=1)
+    args = parser.parse_args()
+    # Write beside the target and rename, so a reader never sees half a model.
+    partial = "%s.%d.partial" % (args.output, os.getpid())
+    write_model(partial, args.blank_vocab, args.seed)
+    os.replace(partial, args.output)
+
+
+if __name__ == "__main__":
+    main()
