@@ -44,32 +44,40 @@ bool is_unicode_whitespace(char32_t c) {
 
 bool is_continuation(unsigned char byte) { return (byte & 0xC0) == 0x80; }
 
-// Length of the valid UTF-8 sequence at the start of [p, end), or 0.
-std::size_t valid_sequence_length(const unsigned char* p, const unsigned char* end) {
+// The UTF-8 sequence at the start of [p, end): its length when it is valid,
+// otherwise the length of its longest valid prefix (at least 1) with `valid`
+// false, so that one ill-formed sequence is replaced by one U+FFFD.
+std::size_t scan_sequence(const unsigned char* p, const unsigned char* end, bool& valid) {
   const unsigned char lead = *p;
-  if (lead < 0x80) return 1;
+  valid = false;
+  if (lead < 0x80) {
+    valid = true;
+    return 1;
+  }
   std::size_t length;
-  char32_t minimum;
+  unsigned char second_low = 0x80;
+  unsigned char second_high = 0xBF;
   if (lead >= 0xC2 && lead <= 0xDF) {
     length = 2;
-    minimum = 0x80;
   } else if (lead >= 0xE0 && lead <= 0xEF) {
     length = 3;
-    minimum = 0x800;
+    if (lead == 0xE0) second_low = 0xA0;   // no overlong forms
+    if (lead == 0xED) second_high = 0x9F;  // no surrogates
   } else if (lead >= 0xF0 && lead <= 0xF4) {
     length = 4;
-    minimum = 0x10000;
+    if (lead == 0xF0) second_low = 0x90;   // no overlong forms
+    if (lead == 0xF4) second_high = 0x8F;  // nothing above U+10FFFF
   } else {
-    return 0;
+    return 1;
   }
-  if (static_cast<std::size_t>(end - p) < length) return 0;
-  char32_t point = lead & (0x3F >> (length - 1));
-  for (std::size_t k = 1; k < length; ++k) {
-    if (!is_continuation(p[k])) return 0;
-    point = (point << 6) | (p[k] & 0x3F);
+  std::size_t k = 1;
+  for (; k < length && p + k < end; ++k) {
+    const unsigned char low = k == 1 ? second_low : 0x80;
+    const unsigned char high = k == 1 ? second_high : 0xBF;
+    if (p[k] < low || p[k] > high) return k;
   }
-  if (point < minimum || point > 0x10FFFF || (point >= 0xD800 && point <= 0xDFFF)) return 0;
-  return length;
+  valid = k == length;
+  return k;
 }
 
 }  // namespace
@@ -77,12 +85,9 @@ std::size_t valid_sequence_length(const unsigned char* p, const unsigned char* e
 bool is_valid_utf8(std::string_view bytes) {
   const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
   const auto* end = p + bytes.size();
-  while (p < end) {
-    const std::size_t length = valid_sequence_length(p, end);
-    if (length == 0) return false;
-    p += length;
-  }
-  return true;
+  bool valid = true;
+  while (p < end && valid) p += scan_sequence(p, end, valid);
+  return valid;
 }
 
 std::string to_utf8_lossy(std::string_view bytes) {
@@ -91,14 +96,13 @@ std::string to_utf8_lossy(std::string_view bytes) {
   const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
   const auto* end = p + bytes.size();
   while (p < end) {
-    const std::size_t length = valid_sequence_length(p, end);
-    if (length == 0) {
-      text += "\xEF\xBF\xBD";
-      ++p;
-    } else {
+    bool valid;
+    const std::size_t length = scan_sequence(p, end, valid);
+    if (valid)
       text.append(reinterpret_cast<const char*>(p), length);
-      p += length;
-    }
+    else
+      text += "\xEF\xBF\xBD";
+    p += length;
   }
   return text;
 }

@@ -11,7 +11,7 @@ namespace ombri {
 
 bool is_valid_utf8(std::string_view bytes);
 
-// The bytes as UTF-8, each invalid byte replaced by U+FFFD.
+// The bytes as UTF-8, each ill-formed sequence (its longest valid prefix) replaced by one U+FFFD.
 std::string to_utf8_lossy(std::string_view bytes);
 
 // The text without Unicode white space at either end (input must be valid UTF-8).
