@@ -77,15 +77,38 @@ bool WavReader::fill(std::size_t bytes) {
   next_ = start;
   end_ = start + have;
   while (have < bytes) {
-    const ssize_t n = ::read(fd_, start + have, capacity_ - have);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      fail(n < 0 ? os_error_text(errno) : kShortRead);
-      return false;
-    }
-    have += static_cast<std::size_t>(n);
+    const std::size_t n = read_some(start + have, capacity_ - have);
+    if (n == 0) return false;
+    have += n;
     end_ = start + have;
   }
+  return true;
+}
+
+std::size_t WavReader::read_some(unsigned char* dest, std::size_t bytes) {
+  while (true) {
+    const ssize_t n = ::read(fd_, dest, bytes);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) fail(n < 0 ? os_error_text(errno) : kShortRead);
+    return n < 0 ? 0 : static_cast<std::size_t>(n);
+  }
+}
+
+bool WavReader::read_bytes(unsigned char* dest, std::size_t bytes) {
+  const std::size_t buffered = std::min(bytes, static_cast<std::size_t>(end_ - next_));
+  std::memcpy(dest, next_, buffered);
+  next_ += buffered;
+  std::size_t done = buffered;
+  // Large transfers skip the buffer and its extra copy.
+  while (bytes - done >= capacity_) {
+    const std::size_t n = read_some(dest + done, bytes - done);
+    if (n == 0) return false;
+    done += n;
+  }
+  if (done == bytes) return true;
+  if (!fill(bytes - done)) return false;
+  std::memcpy(dest + done, next_, bytes - done);
+  next_ += bytes - done;
   return true;
 }
 
@@ -213,21 +236,19 @@ Result<std::size_t> WavReader::read_block(std::span<T> out, Decode decode) {
     return ErrorText{error_};
   }
   const std::size_t width = format_.bytes_per_sample;
+  if constexpr (std::endian::native == std::endian::little) {
+    if (width == sizeof(T) && decode != Decode::s24_in_32) {
+      if (!read_bytes(reinterpret_cast<unsigned char*>(out.data()), wanted * width)) return ErrorText{error_};
+      samples_left_ -= static_cast<std::uint32_t>(wanted);
+      return wanted;
+    }
+  }
   std::size_t done = 0;
   while (done < wanted) {
     if (!fill(width)) return ErrorText{error_};
     const std::size_t n = std::min(wanted - done, static_cast<std::size_t>(end_ - next_) / width);
     T* dest = out.data() + done;
     const unsigned char* p = next_;
-    // One loop per layout keeps the branch out of the per-sample work.
-    if constexpr (std::endian::native == std::endian::little) {
-      if (width == sizeof(T) && decode != Decode::s24_in_32) {
-        std::memcpy(dest, p, n * width);
-        next_ += n * width;
-        done += n;
-        continue;
-      }
-    }
     if constexpr (std::is_same_v<T, float>) {
       for (std::size_t i = 0; i < n; ++i) dest[i] = decode_float(p + i * 4);
     } else {

@@ -71,6 +71,10 @@ class WavReader {
   Result<void> read_header();
   // Makes at least `bytes` unread bytes available; false on EOF or an OS error.
   bool fill(std::size_t bytes);
+  // One read(2) into `dest`, retried when interrupted; 0 (and failed) at EOF or an OS error.
+  std::size_t read_some(unsigned char* dest, std::size_t bytes);
+  // Exactly `bytes` bytes, the buffered ones first; false on EOF or an OS error.
+  bool read_bytes(unsigned char* dest, std::size_t bytes);
   Result<void> skip(std::uint64_t bytes);
   void choose_decoders();
   WavRead fail(const std::string& text);

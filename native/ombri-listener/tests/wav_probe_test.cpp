@@ -133,6 +133,69 @@ TEST(WavProbe, MatchesTheSampleBySampleRulesBitForBit) {
   }
 }
 
+// Float and 24-bit data, whose normalising differs, against the same rules
+// applied one sample at a time; a window length that is no multiple of 8 and
+// floats beyond full scale or not a number included.
+TEST(WavProbe, FloatAndWideDataMatchTheSampleBySampleRules) {
+  constexpr unsigned kRate = 7997, kChannels = 2;
+  const std::uint64_t window = (kRate + 2) / 4 * kChannels;
+  const auto noise = bursts(window * 21 + 6, static_cast<unsigned>(window * 2));
+  std::vector<float> floats;
+  for (auto s : noise) floats.push_back(static_cast<float>(s) / 9000.0f);
+  floats[window * 3 + 1] = 2.5f;
+  floats[window * 9 + 7] = -4.0f;
+  floats[window * 12 + 2] = std::numeric_limits<float>::quiet_NaN();
+  Bytes float_raw, wide_raw;
+  std::vector<float> wide;
+  for (std::size_t i = 0; i < noise.size(); ++i) {
+    std::uint32_t bits;
+    std::memcpy(&bits, &floats[i], 4);
+    test::put_u32(float_raw, bits);
+    const std::int32_t v = noise[i] * 256 + static_cast<std::int32_t>(i % 256);
+    for (int b = 0; b < 3; ++b) wide_raw.push_back(static_cast<unsigned char>(static_cast<std::uint32_t>(v) >> (8 * b)));
+    wide.push_back(static_cast<float>(v) / 8388607.0f);
+  }
+  TempDir dir;
+  struct Case {
+    const char* name;
+    std::string path;
+    const std::vector<float>& normalised;  // before clipping
+  };
+  const std::vector<Case> cases = {
+      {"float", test::hand_wav_file(dir, "f32.wav", {.format_tag = 3, .channels = kChannels, .sample_rate = kRate,
+                                                     .block_align = 8, .bits = 32}, float_raw), floats},
+      {"24-bit", test::sox_wav(dir, "s24.wav", "signed", 24, kChannels, kRate, wide_raw), wide},
+  };
+  const auto same = [](double a, double b) { return a == b || (std::isnan(a) && std::isnan(b)); };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<EnergyWindow> windows(c.normalised.size() / window + 1);
+    float peak = 0;
+    for (std::size_t i = 0; i < c.normalised.size(); ++i) {
+      const float x = std::min(std::max(c.normalised[i], -1.0f), 1.0f);
+      EnergyWindow& w = windows[i / window];
+      w.count += 1;
+      w.sum_sq += static_cast<double>(x) * static_cast<double>(x);
+      const float a = std::fabs(x);
+      if (a > w.peak) w.peak = a;
+      if (a > peak) peak = a;
+    }
+    const double duration = static_cast<double>(c.normalised.size() / kChannels) / kRate;
+    const auto expected = chunks_from_windows(windows, duration);
+    auto probe = probe_wav(c.path);
+    ASSERT_TRUE(probe.ok()) << probe.error();
+    EXPECT_EQ(probe->peak, peak);
+    ASSERT_EQ(probe->chunks.size(), expected.size());
+    ASSERT_GE(expected.size(), 3u);
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+      EXPECT_EQ(probe->chunks[i].start_time, expected[i].start_time);
+      EXPECT_EQ(probe->chunks[i].end_time, expected[i].end_time);
+      EXPECT_TRUE(same(probe->chunks[i].rms, expected[i].rms)) << probe->chunks[i].rms << " vs " << expected[i].rms;
+      EXPECT_EQ(probe->chunks[i].peak, expected[i].peak);
+    }
+  }
+}
+
 Bytes constant16(std::size_t count, std::int16_t value) {
   Bytes raw;
   for (std::size_t i = 0; i < count; ++i) test::put_u16(raw, static_cast<std::uint16_t>(value));

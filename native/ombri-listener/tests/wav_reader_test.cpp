@@ -163,6 +163,28 @@ TEST(WavReader, SamplesThatStraddleBufferRefillsComeOutWhole) {
   EXPECT_EQ(read_all_blocks<std::int32_t>(*blocks, 777), expected);
 }
 
+// Blocks larger than the buffer bypass it; the buffer's leftover part of a
+// sample must still come first.
+TEST(WavReader, BlocksLargerThanTheBufferGoStraightToTheCaller) {
+  TempDir dir;
+  std::vector<int> values;
+  for (int i = 0; i < 5000; ++i) values.push_back(i * 40503 % 65536 - 32768);
+  const std::vector<std::int16_t> expected(values.begin(), values.end());
+  const std::string path = test::hand_wav_file(dir, "long16.wav", {}, test::le16(values));
+  auto blocks = WavReader::open(path, 41);
+  ASSERT_TRUE(blocks.ok()) << blocks.error();
+  EXPECT_EQ(read_all_blocks<std::int16_t>(*blocks, 777), expected);
+
+  const std::string short_path = test::hand_wav_file(dir, "short16.wav", HandHeader{.announced_data_bytes = 4000},
+                                                     Bytes(1001, 7));
+  auto truncated = WavReader::open(short_path, 41);
+  ASSERT_TRUE(truncated.ok()) << truncated.error();
+  std::vector<std::int16_t> buffer(2000);
+  auto got = truncated->read_samples(std::span<std::int16_t>(buffer));
+  ASSERT_FALSE(got.ok());
+  EXPECT_EQ(got.error(), "Failed to read enough bytes.");
+}
+
 TEST(WavReader, DestinationsThatCannotTakeTheLayoutFailAtTheFirstRead) {
   struct Case {
     const char* name;
