@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <span>
+#include <type_traits>
 
 #if defined(__x86_64__)
 #include <immintrin.h>
