@@ -1,5 +1,5 @@
 #pragma once
-// Owner of one GObject reference (a libvips image, source or target).
+// Owner of one GObject reference (a libvips image or source).
 
 #include <utility>
 

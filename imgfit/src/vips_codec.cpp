@@ -4,12 +4,12 @@
 
 #include <charconv>
 #include <cmath>
-#include <new>
 #include <optional>
 #include <string_view>
 
 #include "failure.hpp"
 #include "image_geometry.hpp"
+#include "jpeg_encoder.hpp"
 #include "png_animation.hpp"
 
 namespace ombri_image {
@@ -134,26 +134,7 @@ int jpegShrink(PixelSize stored, PixelSize size) {
   return 1;
 }
 
-gint64 writeToSink(VipsTargetCustom*, const void* data, gint64 length, gpointer sink) {
-  const auto count = static_cast<std::size_t>(length);
-  return appendOutput(*static_cast<JpegSink*>(sink), data, count) == count ? length : -1;
-}
-
 }  // namespace
-
-std::size_t appendOutput(JpegSink& sink, const void* buffer, std::size_t count) {
-  if (sink.budget - sink.data.size() < count) {
-    sink.overflowed = true;
-    return 0;
-  }
-  try {
-    const auto* bytes = static_cast<const std::uint8_t*>(buffer);
-    sink.data.insert(sink.data.end(), bytes, bytes + count);
-  } catch (const std::bad_alloc&) {
-    return 0;
-  }
-  return count;
-}
 
 VipsCodec::VipsCodec(const std::vector<std::uint8_t>& source) : source_(source) {
   startVips();
@@ -220,21 +201,16 @@ void VipsCodec::render(std::uint32_t edge) {
 }
 
 std::vector<std::uint8_t> VipsCodec::encode(double quality, std::uint64_t budget) {
-  JpegSink sink{{}, budget, false};
-  GObjectRef<VipsTargetCustom> target(vips_target_custom_new());
-  if (!target || vips_type_find("VipsOperation", "jpegsave_target") == 0) fail(5, "jpeg_encoder_unavailable");
-  g_signal_connect(target.get(), "write", G_CALLBACK(writeToSink), &sink);
-
-  // Streamed Huffman tables (no optimize pass), so the sink sees the bytes as
-  // they are made and an encode over budget stops at its first refused write.
-  const int status = vips_jpegsave_target(rendered_.get(), VIPS_TARGET(target.get()), "Q",
-                                          static_cast<int>(std::lround(quality * 100)), "strip", TRUE,
-                                          "optimize_coding", FALSE, nullptr);
-  if (sink.overflowed) {
-    vips_error_clear();
-    return {};
-  }
-  if (status != 0 || sink.data.empty()) fail(5, "jpeg_encode_failed");
+  // libjpeg directly on the rendered pixels: libvips' own threaded JPEG
+  // writer can hang when its target refuses a write, which the budget does.
+  const auto* pixels = static_cast<const std::uint8_t*>(vips_image_get_data(rendered_.get()));
+  if (pixels == nullptr) fail(5, "jpeg_encode_failed");
+  OutputSink sink{{}, budget, false};
+  const JpegEncodeOutcome outcome =
+      encodeJpeg(pixels, width, height, static_cast<int>(std::lround(quality * 100)), sink);
+  if (outcome == JpegEncodeOutcome::encoderUnavailable) fail(5, "jpeg_encoder_unavailable");
+  if (sink.overflowed) return {};
+  if (outcome != JpegEncodeOutcome::finished || sink.data.empty()) fail(5, "jpeg_encode_failed");
   return std::move(sink.data);
 }
 

@@ -3,7 +3,6 @@
 // header, renders the upright picture at a given edge onto opaque white
 // sRGB, and encodes it as JPEG into a sink bounded by the byte budget.
 
-#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -13,19 +12,6 @@
 typedef struct _VipsImage VipsImage;
 
 namespace ombri_image {
-
-// The bytes one JPEG encode has produced; never more than `budget`.
-struct JpegSink {
-  std::vector<std::uint8_t> data;
-  std::uint64_t budget = 0;
-  bool overflowed = false;
-};
-
-// Accepts all `count` bytes while the total stays within the budget (landing
-// exactly on it included) and returns `count`; otherwise marks the sink
-// overflowed and returns 0. Out of memory it returns 0 without the mark, so
-// the encode fails instead of shrinking.
-std::size_t appendOutput(JpegSink& sink, const void* buffer, std::size_t count);
 
 class VipsCodec : public ImageSizes {
  public:

@@ -10,17 +10,6 @@
 namespace ombri_image {
 namespace {
 
-TEST(AppendOutput, AcceptsUpToTheBudgetExactly) {
-  JpegSink sink{{}, 10, false};
-  const std::uint8_t bytes[8] = {1, 2, 3, 4, 5, 6, 7, 8};
-  EXPECT_EQ(appendOutput(sink, bytes, 4), 4u);
-  EXPECT_EQ(appendOutput(sink, bytes, 6), 6u);
-  EXPECT_FALSE(sink.overflowed);
-  EXPECT_EQ(appendOutput(sink, bytes, 1), 0u);
-  EXPECT_TRUE(sink.overflowed);
-  EXPECT_EQ(sink.data, (std::vector<std::uint8_t>{1, 2, 3, 4, 1, 2, 3, 4, 5, 6}));
-}
-
 // A gradient source made by libvips itself, in the format of the suffix.
 std::vector<std::uint8_t> generated(int width, int height, const char* format) {
   VipsImage* pattern = nullptr;
