@@ -110,6 +110,9 @@ void append_double(std::string& out, double value) {
 }  // namespace
 
 std::optional<Json> parse_json(std::string_view text) {
+  // The library skips a leading byte order mark and stops at a NUL byte as if
+  // the text ended there; neither is JSON, so both are refused up front.
+  if (text.starts_with("\xEF\xBB\xBF") || text.find('\0') != std::string_view::npos) return std::nullopt;
   Json value = Json::parse(text.begin(), text.end(), nullptr, /*allow_exceptions=*/false);
   if (value.is_discarded() || nesting_depth(text) > kMaxNesting) return std::nullopt;
   return value;

@@ -26,7 +26,6 @@ class PoisonMutex {
     bool poisoned() const { return owner_->poisoned_.load(std::memory_order_relaxed); }
     T& operator*() { return owner_->value_; }
     T* operator->() { return &owner_->value_; }
-    void unlock() { lock_.unlock(); }
 
    private:
     PoisonMutex* owner_;

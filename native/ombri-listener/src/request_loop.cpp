@@ -27,12 +27,14 @@ class LineReader {
       const auto newline = pending_.find('\n', scanned_);
       if (newline != std::string::npos) {
         std::size_t end = newline;
-        if (end > 0 && pending_[end - 1] == '\r') --end;
-        line.assign(pending_, 0, end);
-        pending_.erase(0, newline + 1);
-        scanned_ = 0;
+        if (end > start_ && pending_[end - 1] == '\r') --end;
+        line.assign(pending_, start_, end - start_);
+        start_ = scanned_ = newline + 1;
         return true;
       }
+      // Consumed lines leave the buffer only before a read, not one by one.
+      pending_.erase(0, start_);
+      start_ = 0;
       scanned_ = pending_.size();
       if (at_end_) {
         if (pending_.empty()) return false;
@@ -55,6 +57,7 @@ class LineReader {
  private:
   int fd_;
   std::string pending_;
+  std::size_t start_ = 0;  // where the next line begins
   std::size_t scanned_ = 0;
   bool at_end_ = false;
 };

@@ -101,6 +101,7 @@ std::uint64_t WavWriter::max_data_bytes(std::uint16_t channels) {
 
 Result<WavWriter> WavWriter::create(const std::string& path, std::uint16_t channels, std::uint32_t sample_rate,
                                     std::optional<std::uint64_t> data_limit) {
+  if (channels == 0) return ErrorText{"A WAV file needs at least one channel."};
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   if (fd < 0) return ErrorText{os_error_text(errno)};
   const auto header = make_header(channels, sample_rate);
@@ -109,7 +110,10 @@ Result<WavWriter> WavWriter::create(const std::string& path, std::uint16_t chann
     ::close(fd);
     return ErrorText{written.error()};
   }
-  const std::uint64_t limit = std::min(data_limit.value_or(max_data_bytes(channels)), max_data_bytes(channels));
+  // Whole frames only, so that a full file still finalises without a cut frame.
+  const std::uint64_t frame_bytes = std::uint64_t{channels} * 2;
+  std::uint64_t limit = std::min(data_limit.value_or(max_data_bytes(channels)), max_data_bytes(channels));
+  limit -= limit % frame_bytes;
   return WavWriter(fd, channels, static_cast<std::uint32_t>(header.size()), limit);
 }
 
@@ -164,8 +168,11 @@ Result<void> WavWriter::write_sizes() {
 
 Result<void> WavWriter::finalize() {
   finalized_ = true;
-  if (auto flushed = flush_buffer(); !flushed) return flushed;
-  if (auto sized = write_sizes(); !sized) return sized;
+  // The sizes go out even after a failed flush: they count only what reached the file.
+  const auto flushed = flush_buffer();
+  const auto sized = write_sizes();
+  if (!flushed) return flushed;
+  if (!sized) return sized;
   if (samples_written() % channels_ != 0)
     return ErrorText{"The number of samples written is not a multiple of the number of channels."};
   return flush_buffer();

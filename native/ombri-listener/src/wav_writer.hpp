@@ -22,7 +22,7 @@ class WavWriter {
   static std::uint64_t max_data_bytes(std::uint16_t channels);
 
   // Creates or truncates `path` (mode 0666 before umask) and writes the header.
-  // `data_limit` caps the sample bytes; tests make it small.
+  // `data_limit` caps the sample bytes (rounded down to whole frames); tests make it small.
   static Result<WavWriter> create(const std::string& path, std::uint16_t channels, std::uint32_t sample_rate,
                                   std::optional<std::uint64_t> data_limit = std::nullopt);
 

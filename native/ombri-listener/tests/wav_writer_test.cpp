@@ -2,7 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
 #include <cstring>
+#include <filesystem>
 
 #include "test_support.hpp"
 
@@ -128,10 +134,75 @@ TEST(WavWriter, RefusesSamplesPastTheSizeLimit) {
   EXPECT_EQ(WavWriter::max_data_bytes(3), 0xFFFFFFFFu - 60u);
 }
 
-TEST(WavWriter, CreateFailureIsTheOsText) {
-  auto writer = WavWriter::create("/nonexistent-dir/x.wav", 1, 8000);
-  ASSERT_FALSE(writer);
-  EXPECT_EQ(writer.error(), "No such file or directory (os error 2)");
+TEST(WavWriter, SizeLimitKeepsWholeFrames) {
+  struct Case {
+    std::uint16_t channels;
+    std::uint64_t limit;
+    std::size_t accepted;
+  };
+  const Case cases[] = {{2, 10, 4}, {3, 13, 6}, {3, 12, 6}};
+  TempDir dir;
+  for (const auto& c : cases) {
+    const auto path = dir.file("full.wav");
+    auto writer = WavWriter::create(path, c.channels, 8000, c.limit);
+    ASSERT_TRUE(writer);
+    std::size_t accepted = 0;
+    while (accepted < 100 && writer->write_sample(7)) ++accepted;
+    EXPECT_EQ(accepted, c.accepted) << c.channels << " channels, limit " << c.limit;
+    ASSERT_TRUE(writer->finalize());
+    EXPECT_EQ(read_with_sndfile(path).samples.size(), c.accepted);
+  }
+}
+
+// A flush that fails at finalisation still leaves sizes that describe what
+// reached the file. The child process gets a file size limit of its own.
+TEST(WavWriter, FailedFinalFlushStillWritesTheSizes) {
+  TempDir dir;
+  const auto path = dir.file("cut.wav");
+  constexpr std::uint32_t kRoom = 8192 + 400;
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    std::signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit{44 + kRoom, 44 + kRoom};
+    setrlimit(RLIMIT_FSIZE, &limit);
+    auto writer = WavWriter::create(path, 1, 8000);
+    if (!writer) _exit(2);
+    for (int i = 0; i < 4500; ++i)
+      if (!writer->write_sample(static_cast<short>(i))) _exit(3);
+    const auto finalized = writer->finalize();
+    _exit(!finalized && finalized.error() == "File too large (os error 27)" ? 0 : 4);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  ASSERT_EQ(WEXITSTATUS(status), 0);
+  const auto bytes = read_bytes(path);
+  ASSERT_EQ(bytes.size(), 44u + kRoom);
+  EXPECT_EQ(u32_at(bytes, 4), 36u + kRoom);
+  EXPECT_EQ(u32_at(bytes, 40), kRoom);
+  const auto read = read_with_sndfile(path);
+  ASSERT_EQ(read.samples.size(), kRoom / 2);
+  EXPECT_EQ(read.samples.back(), static_cast<short>(kRoom / 2 - 1));
+}
+
+TEST(WavWriter, CreateFailures) {
+  TempDir dir;
+  struct Case {
+    std::string path;
+    std::uint16_t channels;
+    const char* error;
+  };
+  const Case cases[] = {
+      {"/nonexistent-dir/x.wav", 1, "No such file or directory (os error 2)"},
+      {dir.file("none.wav"), 0, "A WAV file needs at least one channel."},
+  };
+  for (const auto& c : cases) {
+    auto writer = WavWriter::create(c.path, c.channels, 8000);
+    ASSERT_FALSE(writer);
+    EXPECT_EQ(writer.error(), c.error);
+  }
+  EXPECT_FALSE(std::filesystem::exists(dir.file("none.wav")));
 }
 
 }  // namespace

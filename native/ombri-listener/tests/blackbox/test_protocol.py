@@ -17,6 +17,8 @@ class Framing(unittest.TestCase):
             (b'{"id":"1","cmd":"status"} x\n', INVALID_JSON),
             (b'{"id":"1","cmd":"status"}{"id":"2"}\n', INVALID_JSON),
             (b'\x0c{"id":"1","cmd":"status"}\n', INVALID_JSON),
+            (b'\xef\xbb\xbf{"id":"1","cmd":"status"}\n', INVALID_JSON),
+            (b'{"id":"1","cmd":"status"}\x00x\n', INVALID_JSON),
             (b'{"id":"1",}\n', INVALID_JSON),
             (b'{"cmd":"status"}\n', NO_ID),
             (b'{"id":7,"cmd":"status"}\n', NO_ID),
