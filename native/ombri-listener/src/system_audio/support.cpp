@@ -80,14 +80,15 @@ std::optional<std::string> run_sw_vers() {
   ::close(err_pipe[1]);
 
   std::optional<std::string> output;
+  if (spawned == 0) output = drain(out_pipe[0], err_pipe[0]);
+  // Closed before the wait: a child still writing after a failed read gets a broken pipe instead of blocking us.
+  ::close(out_pipe[0]);
+  ::close(err_pipe[0]);
   if (spawned == 0) {
-    output = drain(out_pipe[0], err_pipe[0]);
     int status;
     while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
   }
-  ::close(out_pipe[0]);
-  ::close(err_pipe[0]);
   return output;
 }
 
@@ -121,8 +122,8 @@ Result<void> support_for_version(std::optional<std::pair<std::uint32_t, std::uin
 }
 
 const Result<void>& system_audio_support() {
-  static const Result<void> support = support_for_version(macos_version());
-  return support;
+  static const Result<void> SUPPORT = support_for_version(macos_version());
+  return SUPPORT;
 }
 
 }  // namespace ombri
