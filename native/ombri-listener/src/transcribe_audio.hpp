@@ -13,9 +13,9 @@
 namespace ombri {
 
 // The longest buffer handed to whisper.cpp: 24 hours at 16 kHz (5.5 GB of
-// floats). Longer than any recording the listener makes, below whisper.cpp's
-// signed 32-bit sample count, and what keeps a tiny header rate from asking
-// for an absurd buffer.
+// floats). Longer than a WAV file at 44.1 or 48 kHz can hold, below
+// whisper.cpp's signed 32-bit sample count, and what keeps a tiny header rate
+// from asking for an absurd buffer.
 inline constexpr std::uint64_t kMaxTranscriptionSamples = 16000ull * 60 * 60 * 24;
 
 // The whole file as mono 16 kHz samples, nominally in [-1, 1] (not clamped).

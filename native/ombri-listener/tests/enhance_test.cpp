@@ -1,8 +1,10 @@
 #include "enhance.hpp"
 
 #include <gtest/gtest.h>
+#include <rnnoise.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
@@ -210,6 +212,46 @@ TEST(EnhanceWav, EverySampleLayoutGivesTheSameOutput) {
       EXPECT_EQ(samples, reference);
     }
   }
+}
+
+// At 48 kHz the frames are the input samples themselves, so RNNoise can be
+// run here on the same frames: the file must hold its output, each value
+// clamped and then cut toward zero, and vadMean the mean of its probabilities.
+TEST(EnhanceWav, WritesTheDenoisersOutputClampedAndTruncated) {
+  TempDir dir;
+  std::vector<std::int64_t> loud;
+  std::uint32_t seed = 7;
+  for (int s : tone(1000, 32767, 0.004)) {
+    seed = seed * 1664525u + 1013904223u;
+    loud.push_back(std::clamp(s + static_cast<int>(seed >> 22) - 512, -32768, 32767));
+  }
+  const auto input = sox_wav(dir, "loud.wav", "signed-integer", 16, 1, 48000, little_endian(loud, 2));
+  const auto output = dir.file("out.wav");
+  auto summary = enhance_wav(input, output);
+  ASSERT_TRUE(summary) << summary.error();
+
+  // 999 interpolated samples (the last input only closes a pair): two full
+  // frames and one of 39 samples and 441 zeros.
+  std::vector<float> frames(3 * 480, 0.0f);
+  for (std::size_t i = 0; i < 999; ++i) frames[i] = static_cast<float>(loud[i]);
+  DenoiseState* denoiser = rnnoise_create(nullptr);
+  std::vector<short> expected;
+  double probability_sum = 0.0;
+  bool fraction_seen = false;
+  for (std::size_t f = 0; f < 3; ++f) {
+    float denoised[480];
+    probability_sum += rnnoise_process_frame(denoiser, denoised, frames.data() + f * 480);
+    for (const float y : denoised) {
+      fraction_seen = fraction_seen || y != std::trunc(y);
+      expected.push_back(static_cast<short>(std::trunc(std::fmin(std::fmax(y, -32768.0f), 32767.0f))));
+    }
+  }
+  rnnoise_destroy(denoiser);
+  ASSERT_TRUE(fraction_seen);
+
+  EXPECT_EQ(summary->frames, 3u);
+  EXPECT_EQ(summary->vad_mean, probability_sum / 3.0);
+  EXPECT_EQ(read_with_sndfile(output).samples, expected);
 }
 
 TEST(EnhanceWav, OppositeStereoSamplesMixToSilence) {
