@@ -279,6 +279,25 @@ TEST(PlatformAudioIo, OutputStreamFillsTheDefaultOutput) {
   EXPECT_EQ(world->running_io_procs(speakers.id()), 1u);
 }
 
+TEST(PlatformAudioIo, AnUntimedRenderLeavesTheOutputUnfilledAndReports) {
+  ScopedAudioWorld world;
+  const Device speakers = *default_output_device();
+  world->fail(Fault(Call::HostTimebase, 7));
+  auto errors = std::make_shared<Sink<float>>();
+  auto stream = speakers.build_output_stream(
+      {2, 48000}, [](std::span<float> out) { std::fill(out.begin(), out.end(), 0.0f); },
+      [errors](const StreamError& error) {
+        std::lock_guard lock(errors->mutex);
+        errors->errors.push_back(error);
+      });
+  ASSERT_TRUE(stream.ok());
+  ASSERT_TRUE(eventually([&] { return world->output_counters(speakers.id()).buffers >= 2; }));
+  EXPECT_EQ(world->output_counters(speakers.id()).nonzero_samples, 512u * 2);  // the first buffer only
+  std::lock_guard lock(errors->mutex);
+  ASSERT_EQ(errors->errors.size(), 1u);
+  EXPECT_EQ(errors->errors[0].kind, StreamError::Kind::BackendSpecific);
+}
+
 TEST(PlatformAudioIo, AnOutputLeftUnfilledShowsInTheCounters) {
   ScopedAudioWorld world;
   const Device speakers = *default_output_device();

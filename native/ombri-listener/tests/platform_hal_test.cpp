@@ -114,7 +114,15 @@ TEST(PlatformHal, ReadsThatFail) {
   EXPECT_EQ(get_property_data(mic, global(kAudioObjectPropertyName), name), 0);
   EXPECT_EQ(name, "Built-in Microphone");
 
+  // A list is read as its size, then its data: each of the two can fail alone.
+  std::vector<AudioObjectID> devices;
+  world->fail(Fault(Call::GetPropertyData, -50).property(kAudioHardwarePropertyDevices));
+  EXPECT_EQ(get_property_data_size(kAudioObjectSystemObject, global(kAudioHardwarePropertyDevices), number), 0);
+  EXPECT_EQ(number, 8u);
+  EXPECT_EQ(get_property_data(kAudioObjectSystemObject, global(kAudioHardwarePropertyDevices), devices), -50);
+
   world->fail(Fault(Call::GetPropertyDataSize, kAudioHardwareUnspecifiedError).always());
+  EXPECT_EQ(get_property_data(kAudioObjectSystemObject, global(kAudioHardwarePropertyDevices), devices), 0);
   for (int i = 0; i < 3; ++i)
     EXPECT_EQ(get_property_data_size(kAudioObjectSystemObject, global(kAudioHardwarePropertyDevices), number),
               kAudioHardwareUnspecifiedError);

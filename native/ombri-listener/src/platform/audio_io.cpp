@@ -2,7 +2,6 @@
 
 #include <fmt/format.h>
 
-#include <atomic>
 #include <cmath>
 #include <mutex>
 
@@ -84,18 +83,31 @@ struct Stream::Core {
   ErrorCallback error;
   std::mutex error_mutex;  // both callers of the error callback hold it
   bool loss_listener = false;
-  std::atomic<bool> running{false};
+  // Play, pause, device loss and release start and stop the unit one at a
+  // time, so a loss that comes while the stream starts still pauses it.
+  std::mutex run_mutex;
+  bool running = false;
 
   void report(StreamError failure) {
     std::lock_guard lock(error_mutex);
     if (error) error(failure);
   }
-  void stop() {
-    if (running.exchange(false)) (void)device_stop(device, proc_id);
+  OSStatus start() {
+    std::lock_guard lock(run_mutex);
+    if (running) return kAudioHardwareNoError;
+    const OSStatus status = device_start(device, proc_id);
+    running = status == kAudioHardwareNoError;
+    return status;
+  }
+  OSStatus stop() {
+    std::lock_guard lock(run_mutex);
+    if (!running) return kAudioHardwareNoError;
+    running = false;
+    return device_stop(device, proc_id);
   }
 
   ~Core() {
-    stop();
+    (void)stop();
     if (proc_id) (void)destroy_io_proc_id(device, proc_id);
     if (loss_listener) (void)remove_property_listener(device, global(kAudioDevicePropertyDeviceIsAlive), device_lost, this);
   }
@@ -134,7 +146,7 @@ struct Stream::Core {
 
   static OSStatus device_lost(AudioObjectID, std::uint32_t, const AudioObjectPropertyAddress*, void* client) {
     auto& core = *static_cast<Core*>(client);
-    core.stop();
+    (void)core.stop();
     core.report({StreamError::Kind::DeviceNotAvailable, std::string(kDeviceNotAvailableText)});
     return kAudioHardwareNoError;
   }
@@ -190,15 +202,12 @@ Stream& Stream::operator=(Stream&&) noexcept = default;
 Stream::~Stream() = default;
 
 Result<void> Stream::play() {
-  if (core_->running.load()) return {};
-  if (OSStatus s = device_start(core_->device, core_->proc_id); s != kAudioHardwareNoError) return backend_failure(s);
-  core_->running.store(true);
+  if (OSStatus s = core_->start(); s != kAudioHardwareNoError) return backend_failure(s);
   return {};
 }
 
 Result<void> Stream::pause() {
-  if (!core_->running.exchange(false)) return {};
-  if (OSStatus s = device_stop(core_->device, core_->proc_id); s != kAudioHardwareNoError) return backend_failure(s);
+  if (OSStatus s = core_->stop(); s != kAudioHardwareNoError) return backend_failure(s);
   return {};
 }
 

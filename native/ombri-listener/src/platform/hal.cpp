@@ -26,10 +26,10 @@ std::uint32_t data_size(const PropertyValue& value) {
 
 OSStatus get_property_data_size(AudioObjectID object, const AudioObjectPropertyAddress& address,
                                 std::uint32_t& size) {
-  auto& world = sim::audio_world();
-  if (auto fault = world.take_fault(sim::Call::GetPropertyDataSize, object, &address)) return *fault;
   PropertyValue value;
-  if (OSStatus status = world.get_property(object, address, value); status != kAudioHardwareNoError) return status;
+  if (OSStatus status = sim::audio_world().get_property(object, address, value, sim::Call::GetPropertyDataSize);
+      status != kAudioHardwareNoError)
+    return status;
   size = data_size(value);
   return kAudioHardwareNoError;
 }

@@ -10,7 +10,7 @@
 #include <string>
 #include <thread>
 
-#include "platform/sim/wav_samples.hpp"
+#include "wav_reader.hpp"
 
 namespace {
 
@@ -47,11 +47,17 @@ int main(int argc, char** argv) {
     next += 2;
   }
   if (next + 1 != argc) return usage();
-  auto wav = ombri::sim::read_wav_samples(argv[next]);
+  auto wav = ombri::WavReader::open(argv[next]);
   if (!wav) {
-    std::fprintf(stderr, "afplay: %s\n", wav.error().c_str());
+    std::fprintf(stderr, "afplay: %s: %s\n", argv[next], wav.error().c_str());
     return 1;
   }
-  std::this_thread::sleep_for(std::chrono::duration<double>(wav->duration_seconds()));
+  const ombri::WavFormat& format = wav->format();
+  if (format.sample_rate == 0) {
+    std::fprintf(stderr, "afplay: %s: no sample rate\n", argv[next]);
+    return 1;
+  }
+  const double frames = static_cast<double>(wav->total_samples() / format.channels);
+  std::this_thread::sleep_for(std::chrono::duration<double>(frames / format.sample_rate));
   return 0;
 }

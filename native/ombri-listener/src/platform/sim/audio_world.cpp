@@ -259,8 +259,8 @@ OSStatus stream_format(const DeviceSpec& spec, AudioObjectPropertyScope scope, P
 }  // namespace
 
 OSStatus AudioWorld::get_property(AudioObjectID object, const AudioObjectPropertyAddress& address,
-                                  PropertyValue& value) {
-  if (auto fault = take_fault(Call::GetPropertyData, object, &address)) return *fault;
+                                  PropertyValue& value, Call call) {
+  if (auto fault = take_fault(call, object, &address)) return *fault;
   State& s = *state_;
   std::lock_guard lock(s.mutex);
   const auto selector = address.mSelector;

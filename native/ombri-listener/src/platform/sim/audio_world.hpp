@@ -135,7 +135,9 @@ class AudioWorld {
   // The layer's entry points.
   std::optional<OSStatus> take_fault(Call call, AudioObjectID object = hal::kAudioObjectUnknown,
                                      const AudioObjectPropertyAddress* address = nullptr);
-  OSStatus get_property(AudioObjectID object, const AudioObjectPropertyAddress& address, hal::PropertyValue& value);
+  // `call` is the layer's call that reads: the size read and the data read fail apart.
+  OSStatus get_property(AudioObjectID object, const AudioObjectPropertyAddress& address, hal::PropertyValue& value,
+                        Call call = Call::GetPropertyData);
   OSStatus add_listener(AudioObjectID object, const AudioObjectPropertyAddress& address,
                         hal::AudioObjectPropertyListenerProc listener, void* client_data);
   OSStatus remove_listener(AudioObjectID object, const AudioObjectPropertyAddress& address,

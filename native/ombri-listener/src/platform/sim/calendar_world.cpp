@@ -11,14 +11,14 @@ using namespace eventkit;
 CalendarWorld::CalendarWorld(CalendarWorldSpec spec) : spec_(std::move(spec)) {}
 
 CalendarWorld::~CalendarWorld() {
-  std::vector<std::thread> threads;
+  std::list<Answering> threads;
   {
     std::lock_guard lock(mutex_);
     shutting_down_ = true;
-    threads.swap(answer_threads_);
+    threads.swap(answering_);
   }
   changed_.notify_all();
-  for (auto& thread : threads) thread.join();
+  for (auto& answering : threads) answering.thread.join();
 }
 
 void CalendarWorld::set_authorization(EKAuthorizationStatus status) {
@@ -60,7 +60,17 @@ void CalendarWorld::request_full_access(AccessCompletion completion) {
     never_answered_.push_back(std::move(completion));
     return;
   }
-  answer_threads_.emplace_back([this, answer, asks_user, completion = std::move(completion)] {
+  for (auto it = answering_.begin(); it != answering_.end();) {
+    if (!it->done) {
+      ++it;
+      continue;
+    }
+    it->thread.join();
+    it = answering_.erase(it);
+  }
+  Answering& slot = answering_.emplace_back();
+  // The thread needs the lock held here before it touches its slot.
+  slot.thread = std::thread([this, &slot, answer, asks_user, completion = std::move(completion)] {
     const bool granted = answer.decision == AccessAnswer::Decision::Grant;
     {
       std::unique_lock wait(mutex_);
@@ -68,6 +78,8 @@ void CalendarWorld::request_full_access(AccessCompletion completion) {
       if (asks_user) spec_.authorization = granted ? EKAuthorizationStatusFullAccess : EKAuthorizationStatusDenied;
     }
     completion(granted, answer.error);
+    std::lock_guard finished(mutex_);
+    slot.done = true;
   });
 }
 

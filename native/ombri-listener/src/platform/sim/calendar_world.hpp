@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <list>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -60,7 +61,11 @@ class CalendarWorld {
   std::condition_variable changed_;
   CalendarWorldSpec spec_;
   bool shutting_down_ = false;
-  std::vector<std::thread> answer_threads_;
+  struct Answering {
+    std::thread thread;
+    bool done = false;  // joined by the next request, so threads do not pile up
+  };
+  std::list<Answering> answering_;
   std::vector<eventkit::AccessCompletion> never_answered_;  // kept, as the store keeps the block
 };
 

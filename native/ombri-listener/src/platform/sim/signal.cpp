@@ -4,14 +4,38 @@
 #include <cmath>
 #include <numbers>
 
-#include "platform/sim/wav_samples.hpp"
+#include "wav_reader.hpp"
 
 namespace ombri::sim {
 
+namespace {
+
+// Integer samples scaled by 2^-(bits-1) into [-1, 1); float samples as they are.
+Result<std::vector<float>> wav_values(WavReader& wav) {
+  std::vector<float> values(wav.total_samples());
+  if (wav.format().sample_format == WavSampleFormat::ieee_float) {
+    auto read = wav.read_samples(std::span<float>(values));
+    if (!read) return ErrorText{read.error()};
+    values.resize(*read);
+    return values;
+  }
+  std::vector<std::int32_t> integers(values.size());
+  auto read = wav.read_samples(std::span<std::int32_t>(integers));
+  if (!read) return ErrorText{read.error()};
+  values.resize(*read);
+  const double scale = std::ldexp(1.0, 1 - wav.format().bits_per_sample);
+  for (std::size_t i = 0; i < values.size(); ++i) values[i] = static_cast<float>(integers[i] * scale);
+  return values;
+}
+
+}  // namespace
+
 Result<Signal> wav_signal(const std::string& path, bool loop) {
-  auto wav = read_wav_samples(path);
-  if (!wav) return ErrorText{wav.error()};
-  return Signal{Samples{std::move(wav->samples), loop}};
+  auto wav = WavReader::open(path);
+  if (!wav) return ErrorText{path + ": " + wav.error()};
+  auto values = wav_values(*wav);
+  if (!values) return ErrorText{path + ": " + values.error()};
+  return Signal{Samples{std::move(*values), loop}};
 }
 
 void SignalCursor::fill(const Signal& signal, std::uint64_t generation, double sample_rate,

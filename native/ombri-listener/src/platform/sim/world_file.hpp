@@ -1,6 +1,6 @@
 #pragma once
 // World files: JSON descriptions of the simulated audio hardware and
-// calendar (the format is in platform/README-section.md).
+// calendar (the format is described in the README).
 
 #include <string>
 
