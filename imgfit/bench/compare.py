@@ -59,7 +59,7 @@ def produced(path):
     return f"{os.path.getsize(path):>8} B {size:>9}"
 
 
-def compare(name, command_for, runs, out):
+def compare(command_for, runs, out):
     walls, peaks = [], []
     for _ in range(runs):
         if os.path.exists(out):
@@ -93,8 +93,8 @@ def main():
                 return [CONVERT, photo, "-auto-orient", "-resize", f"{args.edge}x{args.edge}>", "-background",
                         "white", "-flatten", "-define", f"jpeg:extent={args.budget}", target]
 
-            ours = compare("imgfit", imgfit, args.runs, out)
-            theirs = compare("imagemagick", magick, args.runs, out)
+            ours = compare(imgfit, args.runs, out)
+            theirs = compare(magick, args.runs, out)
             name = os.path.basename(photo)
             for tool, (wall, peak, result) in (("imgfit", ours), ("imagemagick", theirs)):
                 print(f"{name:<12} {tool:<12} {wall * 1000:>8.0f} {peak / 2**20:>9.1f} {result}")

@@ -78,15 +78,30 @@ class Pixels:
         return tuple(self.data[offset:offset + 3])
 
 
+def _exif_orientation(orientation):
+    """A little-endian EXIF (TIFF) block holding only the orientation tag."""
+    return b"II*\x00" + struct.pack("<IHHHII", 8, 1, 0x0112, 3, 1, orientation) + struct.pack("<I", 0)
+
+
 def with_exif_orientation(jpeg, orientation):
     """The JPEG with an EXIF block holding only the orientation tag, right after SOI."""
-    tiff = b"II*\x00" + struct.pack("<IHHHII", 8, 1, 0x0112, 3, 1, orientation) + struct.pack("<I", 0)
-    payload = b"Exif\x00\x00" + tiff
+    payload = b"Exif\x00\x00" + _exif_orientation(orientation)
     return jpeg[:2] + b"\xff\xe1" + struct.pack(">H", len(payload) + 2) + payload + jpeg[2:]
 
 
 def _png_chunk(kind, data):
     return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
+
+
+def png_header_only(width, height, orientation=None, animated_frames=None):
+    """An 8-bit RGB PNG whose header is complete but whose image data is a stub, so it
+    cannot be decoded; optionally with an EXIF orientation and an animation control chunk."""
+    chunks = _png_chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 2, 0, 0, 0))
+    if orientation is not None:
+        chunks += _png_chunk(b"eXIf", _exif_orientation(orientation))
+    if animated_frames is not None:
+        chunks += _png_chunk(b"acTL", struct.pack(">II", animated_frames, 0))
+    return b"\x89PNG\r\n\x1a\n" + chunks + _png_chunk(b"IDAT", zlib.compress(bytes(64))) + _png_chunk(b"IEND", b"")
 
 
 def animated(png):

@@ -1,17 +1,26 @@
 """imgfit on real JPEG and PNG files made by ImageMagick; what it writes is
 read back with ImageMagick."""
 
+import json
 import os
 import stat
+import subprocess
 import unittest
 
-from imgfit_support import Pixels, TempDirTest, animated, convert, fit, identify, with_exif_orientation
+from imgfit_support import (IMGFIT, Pixels, TempDirTest, animated, convert, fit, identify, png_header_only,
+                            with_exif_orientation)
 
 A98_PROFILE = "/usr/share/color/icc/ghostscript/a98.icc"
 SRGB_PROFILE = "/usr/share/color/icc/ghostscript/srgb.icc"
 RED = (255, 0, 0)
 BLUE = (0, 0, 255)
 WHITE = (255, 255, 255)
+# getrusage and the peak resident size never fail on Linux, so every member is present.
+RESULT_MEMBERS = ["version", "status", "mime", "sourceWidth", "sourceHeight", "displayWidth", "displayHeight",
+                  "width", "height", "bytes", "peakResidentBytes", "phaseTimings"]
+TIMING_MEMBERS = ["readMs", "metadataMs", "renderMs", "encodeMs", "writeMs", "flushMs", "totalMs", "renderAttempts",
+                  "encodeAttempts", "userCpuMs", "systemCpuMs"]
+EDGES_FROM_1800 = [1800, 1350, 1012, 759, 569, 426, 384]
 
 
 class ImagesTest(TempDirTest):
@@ -27,8 +36,11 @@ class ImagesTest(TempDirTest):
         self.assertEqual(run.status, 0, run.stderr)
         self.assertEqual(run.stderr, "")
         result = run.result()
-        self.assertEqual(list(result)[:10], ["version", "status", "mime", "sourceWidth", "sourceHeight",
-                                              "displayWidth", "displayHeight", "width", "height", "bytes"])
+        self.assertEqual(list(result), RESULT_MEMBERS)
+        self.assertEqual(list(result["phaseTimings"]), TIMING_MEMBERS)
+        numbers = [value for key, value in result.items() if key not in ("status", "mime", "phaseTimings")]
+        numbers += result["phaseTimings"].values()
+        self.assertTrue(all(isinstance(value, (int, float)) and value >= 0 for value in numbers), result)
         self.assertEqual((result["version"], result["status"], result["mime"]), (1, "ok", "image/jpeg"))
         written = identify(output)
         self.assertEqual(written["format"], "JPEG")
@@ -136,6 +148,35 @@ class ImagesTest(TempDirTest):
         self.assertFailure(fit(source, self.path("anim.jpg"), 100000), 3, "unsupported_multiframe")
         self.assertFalse(os.path.exists(self.path("anim.jpg")))
 
+    def test_header_checks_in_order(self):
+        """Sources whose image data is a stub: each is refused by its header alone, or fails to decode."""
+        cases = [
+            (png_header_only(9000, 9000, orientation=9, animated_frames=2), 3, "unsupported_multiframe"),
+            (png_header_only(9000, 9000, orientation=9), 4, "source_pixel_limit"),
+            (png_header_only(8001, 8000), 4, "source_pixel_limit"),
+            (png_header_only(300, 200, orientation=9), 5, "invalid_orientation"),
+            (png_header_only(300, 200, orientation=6), 5, "image_decode_failed"),
+        ]
+        for data, status, code in cases:
+            with self.subTest(code=code, bytes=len(data)):
+                self.assertFailure(fit(self.write("stub.png", data), self.path("out.jpg"), 100000), status, code)
+                self.assertFalse(os.path.exists(self.path("out.jpg")))
+
+    def test_peak_resident_size_is_in_bytes(self):
+        convert("-size", "2000x1500", "-seed", "4", "plasma:fractal", self.path("photo.jpg"))
+        child = subprocess.Popen([IMGFIT, "--input", self.path("photo.jpg"), "--output", self.path("out.jpg"),
+                                  "--max-bytes", "1000000"], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        stdout = child.stdout.read()
+        child.stdout.close()
+        _, status, usage = os.wait4(child.pid, 0)
+        child.returncode = os.waitstatus_to_exitcode(status)
+        self.assertEqual(child.returncode, 0)
+        reported = json.loads(stdout)["peakResidentBytes"]
+        # Linux's ru_maxrss is in KiB; the last sample comes shortly before the exit.
+        final = usage.ru_maxrss * 1024
+        self.assertLessEqual(reported, final)
+        self.assertGreater(reported, final // 2)
+
     def test_damaged_sources_fail_to_decode(self):
         convert("-size", "400x300", "-seed", "7", "plasma:fractal", self.path("photo.jpg"))
         convert("-size", "400x300", "-seed", "7", "plasma:fractal", self.path("photo.png"))
@@ -159,9 +200,8 @@ class ImagesTest(TempDirTest):
         result, _ = self.fitted(self.path("noisy.png"), max_bytes=60000)
         timings = result["phaseTimings"]
         self.assertGreater(timings["renderAttempts"], 1)
-        self.assertLess(result["width"], 1800)
-        self.assertEqual(result["width"] * 2 // 3, result["height"] if result["width"] % 3 == 0
-                         else result["width"] * 1600 // 2400)
+        self.assertEqual(result["width"], EDGES_FROM_1800[timings["renderAttempts"] - 1])
+        self.assertEqual(result["height"], result["width"] * 1600 // 2400)
         self.assertLessEqual(timings["encodeAttempts"], 9 * timings["renderAttempts"])
 
         self.assertFailure(fit(self.path("noisy.png"), self.path("none.jpg"), 100), 6, "output_budget_unreachable")
