@@ -75,6 +75,7 @@ Result<void> run_input_wav_mode(const std::vector<std::string>& args) {
   std::string meeting_id = "fixture";
   for (std::size_t i = 3; i < args.size(); i += 2) {
     if (args[i] != "--meeting-id") return ErrorText{"Unknown --input-wav option: " + args[i]};
+    // An id that is not UTF-8 could not be written into the JSON lines.
     if (i + 1 >= args.size() || !is_valid_utf8(args[i + 1]) || is_blank(args[i + 1]))
       return ErrorText{"--meeting-id requires a non-empty value in --input-wav mode."};
     meeting_id = args[i + 1];

@@ -5,7 +5,10 @@
 #include <span>
 #include <type_traits>
 
-#if defined(__x86_64__)
+// OMBRI_PORTABLE_PROBE leaves out the AVX2 path, so that the portable one,
+// which processors without AVX2 run, can be tested on any machine.
+#if defined(__x86_64__) && !defined(OMBRI_PORTABLE_PROBE)
+#define OMBRI_PROBE_AVX2
 #include <immintrin.h>
 #endif
 
@@ -67,7 +70,7 @@ void add_to_windows(EnergyWindow* windows, const T* xs, std::size_t stride, std:
   }
 }
 
-#if defined(__x86_64__)
+#ifdef OMBRI_PROBE_AVX2
 #define OMBRI_AVX2 __attribute__((target("avx2")))
 
 // Eight samples of one window as normalised floats, as Normaliser gives them.
@@ -156,7 +159,7 @@ bool have_avx2() {
 // add_to_windows<kLanes>, with AVX2 where the processor has it.
 template <class T>
 void add_to_group(EnergyWindow* windows, const T* xs, std::size_t stride, std::size_t n, Normaliser<T> normalise) {
-#if defined(__x86_64__)
+#ifdef OMBRI_PROBE_AVX2
   if (have_avx2()) {
     add_to_group_avx2(windows, xs, stride, n, normalise);
     return;

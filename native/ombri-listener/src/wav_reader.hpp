@@ -43,7 +43,6 @@ class WavReader {
   const WavFormat& format() const { return format_; }
   // Samples of all channels that the data chunk announces.
   std::uint32_t total_samples() const { return total_samples_; }
-  std::uint32_t samples_left() const { return samples_left_; }
 
   // The next sample: 8-bit data as the byte minus 128, wider integers signed
   // and sign-extended, floats unchanged. A container wider than the

@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 
@@ -133,9 +134,10 @@ TEST(WavProbe, MatchesTheSampleBySampleRulesBitForBit) {
   }
 }
 
-// Float and 24-bit data, whose normalising differs, against the same rules
-// applied one sample at a time; a window length that is no multiple of 8 and
-// floats beyond full scale or not a number included.
+// Float, 24-bit and 32-bit data, whose normalising differs, against the same
+// rules applied one sample at a time; a window length that is no multiple of
+// 8, floats beyond full scale, infinite or not a number (either sign), and
+// 32-bit samples beyond half of full scale included.
 TEST(WavProbe, FloatAndWideDataMatchTheSampleBySampleRules) {
   constexpr unsigned kRate = 7997, kChannels = 2;
   const std::uint64_t window = (kRate + 2) / 4 * kChannels;
@@ -145,8 +147,16 @@ TEST(WavProbe, FloatAndWideDataMatchTheSampleBySampleRules) {
   floats[window * 3 + 1] = 2.5f;
   floats[window * 9 + 7] = -4.0f;
   floats[window * 12 + 2] = std::numeric_limits<float>::quiet_NaN();
-  Bytes float_raw, wide_raw;
-  std::vector<float> wide;
+  floats[window * 13 + 9] = -std::numeric_limits<float>::quiet_NaN();
+  // Late in the last loud window before a quiet stretch, where no later
+  // sample could mend a peak that a not-a-number had replaced, and where a
+  // lost peak would end the chunk early.
+  floats[window * 10 - 11] = std::numeric_limits<float>::quiet_NaN();
+  floats[window * 10 - 1] = std::numeric_limits<float>::quiet_NaN();
+  floats[window * 5 + 4] = std::numeric_limits<float>::infinity();
+  floats[window * 14 + 3] = -std::numeric_limits<float>::infinity();
+  Bytes float_raw, wide_raw, widest_raw;
+  std::vector<float> wide, widest;
   for (std::size_t i = 0; i < noise.size(); ++i) {
     std::uint32_t bits;
     std::memcpy(&bits, &floats[i], 4);
@@ -154,6 +164,11 @@ TEST(WavProbe, FloatAndWideDataMatchTheSampleBySampleRules) {
     const std::int32_t v = noise[i] * 256 + static_cast<std::int32_t>(i % 256);
     for (int b = 0; b < 3; ++b) wide_raw.push_back(static_cast<unsigned char>(static_cast<std::uint32_t>(v) >> (8 * b)));
     wide.push_back(static_cast<float>(v) / 8388607.0f);
+    // The loudest stretches pass 2^30 and clip, the quiet ones stay quiet; the
+    // low bits make the conversion to single precision round.
+    const std::int32_t w = noise[i] * std::abs(noise[i]) * 22 + static_cast<std::int32_t>(i % 4099);
+    test::put_u32(widest_raw, static_cast<std::uint32_t>(w));
+    widest.push_back(static_cast<float>(w) / 1073741824.0f);
   }
   TempDir dir;
   struct Case {
@@ -165,6 +180,7 @@ TEST(WavProbe, FloatAndWideDataMatchTheSampleBySampleRules) {
       {"float", test::hand_wav_file(dir, "f32.wav", {.format_tag = 3, .channels = kChannels, .sample_rate = kRate,
                                                      .block_align = 8, .bits = 32}, float_raw), floats},
       {"24-bit", test::sox_wav(dir, "s24.wav", "signed", 24, kChannels, kRate, wide_raw), wide},
+      {"32-bit", test::sox_wav(dir, "s32.wav", "signed", 32, kChannels, kRate, widest_raw), widest},
   };
   const auto same = [](double a, double b) { return a == b || (std::isnan(a) && std::isnan(b)); };
   for (const auto& c : cases) {

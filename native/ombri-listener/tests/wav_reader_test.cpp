@@ -115,6 +115,17 @@ TEST(WavReader, ReadsEveryLayoutAsTheTableSays) {
                                     float_bytes({-0.25f, 2.0f}));
        },
        16000, 1, 32, 4, WavSampleFormat::ieee_float, std::vector<float>{-0.25f, 2.0f}},
+      {"odd-sized chunks around fmt are skipped with their pad byte",
+       [](const TempDir& d) {
+         Bytes file = test::hand_wav({}, test::le16({5, -6}));
+         const Bytes odd = {'L', 'I', 'S', 'T', 3, 0, 0, 0, 'd', 'a', 't', 0};
+         file.insert(file.begin() + 36, odd.begin(), odd.end());  // after fmt
+         file.insert(file.begin() + 12, odd.begin(), odd.end());  // before fmt
+         const std::string path = d.file("odd.wav");
+         test::write_file(path, file);
+         return path;
+       },
+       16000, 1, 16, 2, WavSampleFormat::integer, std::vector<std::int16_t>{5, -6}},
   };
 
   for (const auto& c : cases) {

@@ -159,6 +159,8 @@ class CommandLine(unittest.TestCase):
             (["a.wav", "b.wav", "--meeting-id"], needs_value),
             (["a.wav", "b.wav", "--meeting-id", " "], needs_value),
             (["a.wav", "b.wav", "--meeting-id", "\u2003"], needs_value),
+            # The byte 0xFF alone, which is not UTF-8 and so cannot be an id.
+            (["a.wav", "b.wav", "--meeting-id", "\udcff"], needs_value),
             (["a.wav", "b.wav", "--verbose"], "Unknown --input-wav option: --verbose"),
             (["a.wav", "b.wav", "--meeting-id", "x", "extra"], "Unknown --input-wav option: extra"),
         ]
