@@ -2,6 +2,7 @@
 
 #include <vips/vips.h>
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <optional>
@@ -32,6 +33,9 @@ void startVips() {
     if (VIPS_INIT("imgfit") != 0) return false;
     // Every render starts afresh; cached operations would only hold memory.
     vips_cache_set_max(0);
+    // A render is mostly one sequential decode: past four workers, starting
+    // threads and filling their buffers costs more than they take over.
+    vips_concurrency_set(std::min(vips_concurrency_get(), 4));
     return true;
   }();
   if (!started) throw Failure(5, "image_decode_failed");
