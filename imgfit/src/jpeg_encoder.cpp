@@ -39,9 +39,7 @@ void startOutput(j_compress_ptr compressor) {
 }
 
 void deliver(Encoder& encoder, std::size_t count) {
-  if (appendOutput(*encoder.sink, encoder.buffer.data(), count) != count) {
-    escape(reinterpret_cast<j_common_ptr>(&encoder.compressor));
-  }
+  if (appendOutput(*encoder.sink, encoder.buffer.data(), count) != count) std::longjmp(encoder.escape, 1);
 }
 
 boolean deliverFullBuffer(j_compress_ptr compressor) {
