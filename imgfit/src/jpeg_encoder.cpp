@@ -1,8 +1,10 @@
 #include "jpeg_encoder.hpp"
 
 // libjpeg's header needs size_t and FILE declared first.
+// clang-format off
 #include <cstdio>
 #include <jpeglib.h>
+// clang-format on
 
 #include <array>
 #include <csetjmp>

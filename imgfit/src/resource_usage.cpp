@@ -19,7 +19,7 @@ constexpr std::uint64_t kMaxRssUnitBytes = 1024;
 }  // namespace
 
 std::optional<ResourceSample> sampleResourceUsage() {
-  rusage usage {};
+  rusage usage{};
   if (::getrusage(RUSAGE_SELF, &usage) != 0) return std::nullopt;
   return ResourceSample{milliseconds(usage.ru_utime), milliseconds(usage.ru_stime),
                         static_cast<std::uint64_t>(usage.ru_maxrss) * kMaxRssUnitBytes};

@@ -68,7 +68,8 @@ std::optional<std::int64_t> numericOrientation(VipsImage* header) {
 
 bool loadedBy(VipsImage* header, std::string_view loaderPrefix) {
   const char* loader = nullptr;
-  return vips_image_get_string(header, VIPS_META_LOADER, &loader) == 0 && std::string_view(loader).starts_with(loaderPrefix);
+  return vips_image_get_string(header, VIPS_META_LOADER, &loader) == 0 &&
+         std::string_view(loader).starts_with(loaderPrefix);
 }
 
 // Replaces `image` by the output of one libvips operation.
@@ -111,17 +112,16 @@ void convertToSrgb(GObjectRef<VipsImage>& image, bool hasProfile) {
   if (hasProfile) {
     VipsImage* result = nullptr;
     // A profile that cannot be read is ignored, as viewers do.
-    if (vips_icc_transform(image.get(), &result, "srgb", "embedded", TRUE, "intent", VIPS_INTENT_RELATIVE,
-                           nullptr) == 0) {
+    if (vips_icc_transform(image.get(), &result, "srgb", "embedded", TRUE, "intent", VIPS_INTENT_RELATIVE, nullptr) ==
+        0) {
       image.reset(result);
     } else {
       vips_error_clear();
     }
   }
   if (vips_image_get_interpretation(image.get()) != VIPS_INTERPRETATION_sRGB) {
-    apply(image, [](VipsImage* in, VipsImage** out) {
-      return vips_colourspace(in, out, VIPS_INTERPRETATION_sRGB, nullptr);
-    });
+    apply(image,
+          [](VipsImage* in, VipsImage** out) { return vips_colourspace(in, out, VIPS_INTERPRETATION_sRGB, nullptr); });
   }
   if (vips_image_get_format(image.get()) != VIPS_FORMAT_UCHAR) {
     apply(image, [](VipsImage* in, VipsImage** out) { return vips_cast_uchar(in, out, nullptr); });
@@ -145,8 +145,8 @@ VipsCodec::VipsCodec(const std::vector<std::uint8_t>& source) : source_(source) 
   GObjectRef<VipsSource> input(vips_source_new_from_memory(source.data(), source.size()));
   if (!input) fail(5, "image_decode_failed");
   // Reads the header only; the pixels are decoded by render.
-  GObjectRef<VipsImage> header(vips_image_new_from_source(input.get(), "", "access", VIPS_ACCESS_SEQUENTIAL,
-                                                          "fail_on", kFailOn, nullptr));
+  GObjectRef<VipsImage> header(
+      vips_image_new_from_source(input.get(), "", "access", VIPS_ACCESS_SEQUENTIAL, "fail_on", kFailOn, nullptr));
   if (!header) fail(5, "image_decode_failed");
   // libvips reads the first frame of an animated PNG as if it were the whole.
   if (vips_image_get_n_pages(header.get()) != 1 || (loadedBy(header.get(), "pngload") && declaresAnimation(source))) {
@@ -174,10 +174,10 @@ void VipsCodec::render(std::uint32_t edge) {
   GObjectRef<VipsSource> input(vips_source_new_from_memory(source_.data(), source_.size()));
   if (!input) fail(5, "image_decode_failed");
   GObjectRef<VipsImage> picture(
-      isJpeg_ ? vips_image_new_from_source(input.get(), "", "access", VIPS_ACCESS_SEQUENTIAL, "fail_on", kFailOn,
-                                           "shrink", jpegShrink(stored, unturned), nullptr)
-              : vips_image_new_from_source(input.get(), "", "access", VIPS_ACCESS_SEQUENTIAL, "fail_on", kFailOn,
-                                           nullptr));
+      isJpeg_
+          ? vips_image_new_from_source(input.get(), "", "access", VIPS_ACCESS_SEQUENTIAL, "fail_on", kFailOn, "shrink",
+                                       jpegShrink(stored, unturned), nullptr)
+          : vips_image_new_from_source(input.get(), "", "access", VIPS_ACCESS_SEQUENTIAL, "fail_on", kFailOn, nullptr));
   if (!picture) fail(5, "image_decode_failed");
 
   flattenOntoWhite(picture);

@@ -93,9 +93,20 @@ TEST(ParseOptions, StoresValuesInAnyOrder) {
 
 TEST(PositiveInteger, AcceptsOnlyPlainDigitsWithinTheLimit) {
   const std::vector<std::pair<std::string, bool>> cases = {
-      {"1", true},     {"0000001", true}, {"25165824", true}, {"25165825", false}, {"0", false},
-      {"", false},     {"+5", false},     {"-5", false},      {" 5", false},       {"5 ", false},
-      {"1e3", false},  {"0x10", false},   {"5.0", false},     {"18446744073709551616", false},
+      {"1", true},
+      {"0000001", true},
+      {"25165824", true},
+      {"25165825", false},
+      {"0", false},
+      {"", false},
+      {"+5", false},
+      {"-5", false},
+      {" 5", false},
+      {"5 ", false},
+      {"1e3", false},
+      {"0x10", false},
+      {"5.0", false},
+      {"18446744073709551616", false},
       {"99999999999999999999999", false},
   };
   for (const auto& [text, valid] : cases) {

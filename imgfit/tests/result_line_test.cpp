@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include <string>
 #include <sstream>
+#include <string>
 
 namespace ombri_image {
 namespace {
@@ -30,7 +30,8 @@ TEST(ResultLine, MembersInFixedOrderWithStreamNumberForms) {
   const std::string tail =
       R"(,"phaseTimings":{"readMs":0.5,"metadataMs":12.3457,"renderMs":1.23457e+06,"encodeMs":1.5e-05,)"
       R"("writeMs":104.25,"flushMs":0,"totalMs":100000,"renderAttempts":2,"encodeAttempts":11,)"
-      R"("userCpuMs":0.0001,"systemCpuMs":3}})" "\n";
+      R"("userCpuMs":0.0001,"systemCpuMs":3}})"
+      "\n";
   ASSERT_TRUE(line.starts_with(head)) << line;
   ASSERT_TRUE(line.ends_with(tail)) << line;
   const std::string peak = line.substr(head.size(), line.size() - head.size() - tail.size());
@@ -42,15 +43,19 @@ TEST(ResultLine, MembersInFixedOrderWithStreamNumberForms) {
 TEST(ResultLine, CpuPairOnlyWhenPresent) {
   std::ostringstream out;
   writeResultLine(out, {1, 1, 1, 1, 1, 1}, 1, PhaseTimings{});
-  EXPECT_TRUE(out.str().ends_with(R"("renderAttempts":0,"encodeAttempts":0}})" "\n")) << out.str();
+  EXPECT_TRUE(out.str().ends_with(R"("renderAttempts":0,"encodeAttempts":0}})"
+                                  "\n"))
+      << out.str();
 }
 
 TEST(ErrorLine, StatusWordFollowsExitStatus) {
   std::ostringstream unsupported, error;
   writeErrorLine(unsupported, 3, "unsupported_format");
   writeErrorLine(error, 5, "native_failure");
-  EXPECT_EQ(unsupported.str(), R"({"version":1,"status":"unsupported","code":"unsupported_format"})" "\n");
-  EXPECT_EQ(error.str(), R"({"version":1,"status":"error","code":"native_failure"})" "\n");
+  EXPECT_EQ(unsupported.str(), R"({"version":1,"status":"unsupported","code":"unsupported_format"})"
+                               "\n");
+  EXPECT_EQ(error.str(), R"({"version":1,"status":"error","code":"native_failure"})"
+                         "\n");
 }
 
 }  // namespace

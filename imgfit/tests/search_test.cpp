@@ -57,8 +57,8 @@ class Search : public ::testing::Test {
 
   int runWith(PixelSize source, std::uint64_t budget, std::optional<std::uint32_t> maxEdge = std::nullopt) {
     FakeCodec::stored = source;
-    std::vector<std::filesystem::path> args = {"--input", input, "--output", output, "--max-bytes",
-                                               std::to_string(budget)};
+    std::vector<std::filesystem::path> args = {"--input", input,         "--output",
+                                               output,    "--max-bytes", std::to_string(budget)};
     if (maxEdge) {
       args.emplace_back("--max-edge");
       args.emplace_back(std::to_string(*maxEdge));
@@ -90,9 +90,9 @@ TEST_F(Search, BestQualityFitsWithOneEncode) {
   EXPECT_EQ(FakeCodec::encodes, std::vector<double>{0.82});
   EXPECT_EQ(written(), std::vector<std::uint8_t>(1000, 82));
   EXPECT_EQ(stderrText, "");
-  EXPECT_TRUE(stdoutText.starts_with(
-      R"({"version":1,"status":"ok","mime":"image/jpeg","sourceWidth":4032,"sourceHeight":3024,)"
-      R"("displayWidth":4032,"displayHeight":3024,"width":1800,"height":1350,"bytes":1000,)"))
+  EXPECT_TRUE(
+      stdoutText.starts_with(R"({"version":1,"status":"ok","mime":"image/jpeg","sourceWidth":4032,"sourceHeight":3024,)"
+                             R"("displayWidth":4032,"displayHeight":3024,"width":1800,"height":1350,"bytes":1000,)"))
       << stdoutText;
   EXPECT_NE(stdoutText.find(R"("renderAttempts":1,"encodeAttempts":1,"userCpuMs":)"), std::string::npos);
   EXPECT_TRUE(stdoutText.ends_with("}}\n"));
@@ -129,7 +129,8 @@ TEST_F(Search, NothingFitsAtTheDefaultEdge) {
   EXPECT_EQ(FakeCodec::renders, (std::vector<std::uint32_t>{1800, 1350, 1012, 759, 569, 426, 384}));
   EXPECT_EQ(FakeCodec::encodes.size(), 14u);
   EXPECT_EQ(stdoutText, "");
-  EXPECT_EQ(stderrText, R"({"version":1,"status":"error","code":"output_budget_unreachable"})" "\n");
+  EXPECT_EQ(stderrText, R"({"version":1,"status":"error","code":"output_budget_unreachable"})"
+                        "\n");
   EXPECT_FALSE(std::filesystem::exists(output));
 }
 

@@ -1,12 +1,11 @@
 #pragma once
 // A fresh directory per test, removed with everything in it afterwards.
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
-
-#include <cstdlib>
 
 namespace ombri_image::test_support {
 
@@ -24,8 +23,8 @@ class TempDir {
 
   std::filesystem::path write(const std::string& name, const std::vector<unsigned char>& bytes) const {
     const auto file = path_ / name;
-    std::ofstream(file, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                static_cast<std::streamsize>(bytes.size()));
+    std::ofstream(file, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     return file;
   }
 

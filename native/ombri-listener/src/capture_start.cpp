@@ -79,8 +79,7 @@ void real_start(CommandOutcome& outcome, const Json& request, RuntimeState& stat
     outcome.response = response_error(id, "invalid_request", "meetingDir is required.");
     return;
   }
-  outcome.response =
-      response_error(id, "capture_unavailable", "Microphone capture is not available in this build.");
+  outcome.response = response_error(id, "capture_unavailable", "Microphone capture is not available in this build.");
 }
 
 }  // namespace ombri

@@ -21,7 +21,8 @@ constexpr std::uint32_t kOutputRate = 48000;
 // True when both paths name one existing file, whatever the spelling: the
 // same device and inode, links followed.
 bool same_file(const std::string& a, const std::string& b) {
-  struct stat first {}, second {};
+  struct stat first {
+  }, second{};
   if (::stat(a.c_str(), &first) != 0 || ::stat(b.c_str(), &second) != 0) return false;
   return first.st_dev == second.st_dev && first.st_ino == second.st_ino;
 }
@@ -132,7 +133,8 @@ std::string default_output_path(const std::string& input) {
   const auto slash = path.rfind('/');
   const std::string_view name = slash == std::string_view::npos ? path : path.substr(slash + 1);
   // The root alone has neither a name nor a parent.
-  std::string_view parent = slash == std::string_view::npos || name.empty() ? std::string_view{} : path.substr(0, slash + 1);
+  std::string_view parent =
+      slash == std::string_view::npos || name.empty() ? std::string_view{} : path.substr(0, slash + 1);
   while (parent.size() > 1 && parent.back() == '/') parent.remove_suffix(1);
 
   std::string_view stem = "audio";

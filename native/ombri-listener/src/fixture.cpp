@@ -61,7 +61,8 @@ Result<std::vector<Json>> fixture_wav_events(const std::string& mic_wav, const s
                         {"mic", static_cast<double>(mic->peak)},
                         {"system", static_cast<double>(system->peak)},
                         {"at", timestamp_now()}});
-  for (auto& event : fixture_transcript_events(session_id, "mic", "You", mic->chunks)) events.push_back(std::move(event));
+  for (auto& event : fixture_transcript_events(session_id, "mic", "You", mic->chunks))
+    events.push_back(std::move(event));
   for (auto& event : fixture_transcript_events(session_id, "system", "Speaker", system->chunks))
     events.push_back(std::move(event));
   events.push_back(Json{

@@ -3,7 +3,6 @@
 // form is our own, because its number and escaping rules are fixed.
 
 #include <nlohmann/json.hpp>
-
 #include <optional>
 #include <string>
 #include <string_view>

@@ -15,8 +15,7 @@ class PoisonMutex {
  public:
   class Guard {
    public:
-    explicit Guard(PoisonMutex& owner)
-        : owner_(&owner), lock_(owner.mutex_), exceptions_(std::uncaught_exceptions()) {}
+    explicit Guard(PoisonMutex& owner) : owner_(&owner), lock_(owner.mutex_), exceptions_(std::uncaught_exceptions()) {}
     Guard(Guard&&) = default;
     ~Guard() {
       if (owner_ && lock_.owns_lock() && std::uncaught_exceptions() > exceptions_)

@@ -77,8 +77,7 @@ void handle_enhance(CommandOutcome& outcome, const Json& request, const RuntimeS
            run_enhance);
 }
 
-void handle_transcribe(CommandOutcome& outcome, const Json& request, const RuntimeState& state,
-                       const std::string& id) {
+void handle_transcribe(CommandOutcome& outcome, const Json& request, const RuntimeState& state, const std::string& id) {
   auto model_path = string_member(request, "modelPath");
   auto audio_path = string_member(request, "audioPath");
   if (!model_path || !audio_path) {

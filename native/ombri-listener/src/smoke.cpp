@@ -20,8 +20,14 @@ void smoke_start(CommandOutcome& outcome, const Json& request, RuntimeState& sta
                                           {"capabilities", listener_capabilities(true, true)}});
 
   auto transcript = [&](const char* channel, const char* speaker, const char* text, unsigned t0, unsigned t1) {
-    return Json{{"type", "transcript"}, {"sessionId", session_id}, {"channel", channel}, {"speaker", speaker},
-                {"text", text},         {"t0", t0},                {"t1", t1},           {"final", true}};
+    return Json{{"type", "transcript"},
+                {"sessionId", session_id},
+                {"channel", channel},
+                {"speaker", speaker},
+                {"text", text},
+                {"t0", t0},
+                {"t1", t1},
+                {"final", true}};
   };
   outcome.events = {
       status_event(state.status),

@@ -94,7 +94,8 @@ struct WhisperRun {
 };
 
 Result<WhisperRun> start_whisper(const std::string& model_path) {
-  whisper_context* raw = whisper_init_from_file_with_params_no_state(model_path.c_str(), transcription_context_params());
+  whisper_context* raw =
+      whisper_init_from_file_with_params_no_state(model_path.c_str(), transcription_context_params());
   if (!raw) return ErrorText{std::string("Could not load the Whisper model: ") + kNoContext};
   WhisperRun run;
   run.context = std::shared_ptr<whisper_context>(raw, &whisper_free);
@@ -112,8 +113,7 @@ Result<Json> run_whisper(const std::string& model_path, const std::vector<float>
 
   whisper_context* context = run->context.get();
   whisper_state* state = run->state.get();
-  const int code =
-      whisper_full_with_state(context, state, *params, buffer.data(), static_cast<int>(buffer.size()));
+  const int code = whisper_full_with_state(context, state, *params, buffer.data(), static_cast<int>(buffer.size()));
   if (code != 0) return ErrorText{"Whisper transcription failed: " + full_failure_text(code)};
 
   std::vector<WhisperSegment> segments;
@@ -134,8 +134,8 @@ Result<Json> run_whisper(const std::string& model_path, const std::vector<float>
 
 }  // namespace
 
-Result<Json> transcription_result(const std::vector<WhisperSegment>& segments, const std::optional<std::string>& language,
-                                  std::size_t buffer_samples) {
+Result<Json> transcription_result(const std::vector<WhisperSegment>& segments,
+                                  const std::optional<std::string>& language, std::size_t buffer_samples) {
   Json kept = Json::array();
   std::string joined;
   for (const auto& segment : segments) {

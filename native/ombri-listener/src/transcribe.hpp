@@ -2,12 +2,12 @@
 // Local transcription: one WAV file through a Whisper model with whisper.cpp.
 // The model is loaded for every call and released before it returns.
 
+#include <whisper.h>
+
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
-
-#include <whisper.h>
 
 #include "json.hpp"
 #include "result.hpp"
@@ -35,7 +35,7 @@ struct WhisperSegment {
 // The result built from whisper.cpp's segments: texts made valid UTF-8 and
 // trimmed, blank segments left out, times in seconds; an error when no
 // segment has text.
-Result<Json> transcription_result(const std::vector<WhisperSegment>& segments, const std::optional<std::string>& language,
-                                  std::size_t buffer_samples);
+Result<Json> transcription_result(const std::vector<WhisperSegment>& segments,
+                                  const std::optional<std::string>& language, std::size_t buffer_samples);
 
 }  // namespace ombri

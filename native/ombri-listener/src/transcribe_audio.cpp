@@ -70,7 +70,8 @@ Result<std::vector<float>> read_wav_mono_16k(const std::string& path) {
 
     // Refused before anything is allocated, from what the header announces.
     const std::uint64_t frames = reader->total_samples() / format.channels;
-    const std::uint64_t length = format.sample_rate == kWhisperRate ? frames : resampled_length(frames, format.sample_rate);
+    const std::uint64_t length =
+        format.sample_rate == kWhisperRate ? frames : resampled_length(frames, format.sample_rate);
     if (length > kMaxTranscriptionSamples)
       return ErrorText{"The transcription audio is longer than 24 hours, the most this listener transcribes."};
 
@@ -78,8 +79,9 @@ Result<std::vector<float>> read_wav_mono_16k(const std::string& path) {
     const float divisor = std::max(1.0f, std::ldexp(1.0f, format.bits_per_sample - 1));
     Result<void> read = format.sample_format == WavSampleFormat::ieee_float
                             ? read_all<float>(*reader, samples, [](float v) { return v; })
-                            : read_all<std::int32_t>(*reader, samples,
-                                                     [divisor](std::int32_t v) { return static_cast<float>(v) / divisor; });
+                            : read_all<std::int32_t>(*reader, samples, [divisor](std::int32_t v) {
+                                return static_cast<float>(v) / divisor;
+                              });
     if (!read) return ErrorText{read.error()};
   }
 

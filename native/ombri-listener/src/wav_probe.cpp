@@ -228,8 +228,8 @@ Result<std::vector<EnergyWindow>> windows_of_file(WavReader& reader, std::uint64
                                                   Normaliser<T> normalise) {
   WindowAccumulator<T> windows(window_samples, normalise);
   // Room for whole groups of windows, so that most windows go side by side.
-  const auto capacity = static_cast<std::size_t>(
-      std::clamp<std::uint64_t>(kLanes * window_samples, kMinBlockSamples, kMaxBlockSamples));
+  const auto capacity =
+      static_cast<std::size_t>(std::clamp<std::uint64_t>(kLanes * window_samples, kMinBlockSamples, kMaxBlockSamples));
   std::vector<T> raw(capacity);
   while (true) {
     auto got = reader.read_samples(std::span<T>(raw.data(), windows.next_block(capacity)));
@@ -293,8 +293,7 @@ Result<WavProbe> probe_wav(const std::string& path) {
   // rate / 4, halves rounded up.
   const std::uint64_t window_frames = std::max<std::uint64_t>((rate + 2) / 4, 1);
   WavProbe probe;
-  probe.duration_seconds =
-      static_cast<double>(reader.total_samples() / format.channels) / static_cast<double>(rate);
+  probe.duration_seconds = static_cast<double>(reader.total_samples() / format.channels) / static_cast<double>(rate);
 
   const std::uint64_t window_samples = window_frames * format.channels;
   const char* lead_in;

@@ -18,7 +18,7 @@ constexpr std::uint16_t kFormatIeeeFloat = 3;
 constexpr std::uint16_t kFormatExtensible = 0xFFFE;
 // What follows the format tag in the sub-format GUID of an extensible header.
 constexpr unsigned char kSubformatTail[14] = {0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80,
-                                             0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
+                                              0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
 constexpr std::size_t kPlainFmtBytes = 16;
 constexpr std::size_t kExtensibleFmtBytes = 40;
 

@@ -90,7 +90,8 @@ class WavReader {
       case Decode::s24:
       case Decode::s24_in_32:
         // Shifting the 24 bits to the top and back sign-extends them.
-        return static_cast<std::int32_t>(static_cast<std::uint32_t>(p[0]) << 8 | static_cast<std::uint32_t>(p[1]) << 16 |
+        return static_cast<std::int32_t>(static_cast<std::uint32_t>(p[0]) << 8 |
+                                         static_cast<std::uint32_t>(p[1]) << 16 |
                                          static_cast<std::uint32_t>(p[2]) << 24) >>
                8;
       default:

@@ -1,8 +1,7 @@
 // Proves the source-built libraries link and run as bootstrap built them.
+#include <gtest/gtest.h>
 #include <rnnoise.h>
 #include <whisper.h>
-
-#include <gtest/gtest.h>
 
 #include <array>
 #include <cmath>
@@ -20,8 +19,7 @@ TEST(Dependencies, WhisperReportsItsVersionAndSystemInfo) {
 
 TEST(Dependencies, RnnoiseDenoisesOneFrameOfSilence) {
   constexpr std::size_t frame_size = 480;
-  const std::unique_ptr<DenoiseState, decltype(&rnnoise_destroy)> state(rnnoise_create(nullptr),
-                                                                        &rnnoise_destroy);
+  const std::unique_ptr<DenoiseState, decltype(&rnnoise_destroy)> state(rnnoise_create(nullptr), &rnnoise_destroy);
   ASSERT_NE(state, nullptr);
   const std::array<float, frame_size> silence{};
   std::array<float, frame_size> out;

@@ -11,8 +11,8 @@
 #include <limits>
 
 #include "enhance_framing.hpp"
-#include "test_support.hpp"
 #include "sample_bytes.hpp"
+#include "test_support.hpp"
 #include "wav_test_files.hpp"
 
 namespace ombri {
@@ -44,9 +44,18 @@ TEST(EnhanceFraming, IntegerAndFloatSamplesTo16BitScale) {
     unsigned bits;
     float expected;
   } cases[] = {
-      {-128, 8, -32768.0f},     {127, 8, 32512.0f},      {-32768, 16, -32768.0f}, {12345, 16, 12345.0f},
-      {-1, 24, -1.0f},          {255, 24, 0.0f},         {8388607, 24, 32767.0f}, {-8388608, 24, -32768.0f},
-      {-1, 32, -1.0f},          {65535, 32, 0.0f},       {65536, 32, 1.0f},       {2147483647, 32, 32767.0f},
+      {-128, 8, -32768.0f},
+      {127, 8, 32512.0f},
+      {-32768, 16, -32768.0f},
+      {12345, 16, 12345.0f},
+      {-1, 24, -1.0f},
+      {255, 24, 0.0f},
+      {8388607, 24, 32767.0f},
+      {-8388608, 24, -32768.0f},
+      {-1, 32, -1.0f},
+      {65535, 32, 0.0f},
+      {65536, 32, 1.0f},
+      {2147483647, 32, 32767.0f},
       {-2147483647 - 1, 32, -32768.0f},
   };
   for (const auto& c : cases)
@@ -60,8 +69,13 @@ TEST(EnhanceFraming, ClampsBeforeTruncatingTowardZero) {
     float value;
     std::int16_t expected;
   } cases[] = {
-      {100.7f, 100},      {-100.7f, -100},   {32767.9f, 32767},  {40000.0f, 32767},
-      {-32768.9f, -32768}, {-1e9f, -32768},  {std::numeric_limits<float>::infinity(), 32767},
+      {100.7f, 100},
+      {-100.7f, -100},
+      {32767.9f, 32767},
+      {40000.0f, 32767},
+      {-32768.9f, -32768},
+      {-1e9f, -32768},
+      {std::numeric_limits<float>::infinity(), 32767},
       {std::numeric_limits<float>::quiet_NaN(), -32768},
   };
   for (const auto& c : cases) EXPECT_EQ(clamp_to_pcm16(c.value), c.expected) << c.value;
@@ -82,8 +96,7 @@ TEST(EnhanceFraming, FramesAtTheEdges) {
       {"481 samples at 48 kHz", 48000, ramp, 1, {0.5f, 1.5f, 2.5f}, 480},
       {"480 samples at 48 kHz", 48000, std::vector<float>(ramp.begin(), ramp.begin() + 480), 0, {0.5f, 1.5f}, 479},
       // Phases 1/3 and 2/3 as accumulated, then single precision (values from numpy float32).
-      {"two samples at 16 kHz", 16000, {1000.3f, -2000.7f}, 0,
-       {0x1.f42666p+9f, -0x1.118p-5f, -0x1.f42ef2p+9f}, 3},
+      {"two samples at 16 kHz", 16000, {1000.3f, -2000.7f}, 0, {0x1.f42666p+9f, -0x1.118p-5f, -0x1.f42ef2p+9f}, 3},
       // Six additions of 1/6 stay below 1.0: seven samples for the first pair.
       {"two samples at 8 kHz", 8000, {1.0f, 1.0f}, 0, {1, 1, 1, 1, 1, 1, 1}, 7},
       {"one sample", 16000, {0.25f}, 0, {}, 0},
@@ -128,11 +141,8 @@ TEST(EnhanceWav, FrameAndSampleCountsAtTheEdges) {
     std::size_t samples;
     std::uint64_t frames;
   } cases[] = {
-      {"481-at-48k", 48000, 1, 481, 1},
-      {"480-at-48k", 48000, 1, 480, 1},
-      {"2-at-16k", 16000, 1, 2, 1},
-      {"one-stereo-frame", 44100, 2, 2, 0},
-      {"no-samples", 22050, 1, 0, 0},
+      {"481-at-48k", 48000, 1, 481, 1},     {"480-at-48k", 48000, 1, 480, 1}, {"2-at-16k", 16000, 1, 2, 1},
+      {"one-stereo-frame", 44100, 2, 2, 0}, {"no-samples", 22050, 1, 0, 0},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -326,8 +336,8 @@ TEST(EnhanceWav, ErrorsAndWhatTheyLeaveBehind) {
        "input has an invalid sample rate"},
       {"zero channels", hand_wav_file(dir, "no-channels.wav", {.channels = 0}, le16({1, 2})), dir.file("o3.wav"),
        "could not open input: Ill-formed WAVE file: file contains zero channels"},
-      {"odd stereo data", hand_wav_file(dir, "odd.wav", {.channels = 2, .block_align = 4}, le16({1, 2, 3})), dir.file("o4.wav"),
-       "could not open input: "},
+      {"odd stereo data", hand_wav_file(dir, "odd.wav", {.channels = 2, .block_align = 4}, le16({1, 2, 3})),
+       dir.file("o4.wav"), "could not open input: "},
       {"output directory missing", good, dir.file("no-such-dir/out.wav"),
        "could not open output: No such file or directory (os error 2)"},
       {"empty output path", good, "", "could not open output: No such file or directory (os error 2)"},
@@ -361,8 +371,8 @@ TEST(EnhanceWav, RefusesToOverwriteItsInput) {
   ASSERT_EQ(::symlink(input.c_str(), dir.file("soft.wav").c_str()), 0);
   ASSERT_EQ(::link(input.c_str(), dir.file("hard.wav").c_str()), 0);
   const std::string dir_path = std::filesystem::path(input).parent_path().string();
-  for (const std::string& output : {input, dir_path + "/./take.wav", dir_path + "//take.wav", dir.file("soft.wav"),
-                                    dir.file("hard.wav")}) {
+  for (const std::string& output :
+       {input, dir_path + "/./take.wav", dir_path + "//take.wav", dir.file("soft.wav"), dir.file("hard.wav")}) {
     SCOPED_TRACE(output);
     auto summary = enhance_wav(input, output);
     ASSERT_FALSE(summary);

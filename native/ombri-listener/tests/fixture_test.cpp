@@ -19,14 +19,26 @@ TEST(FixtureTranscript, RoundsTheExactValueHalfToEven) {
     const char* text;
   };
   const std::vector<Case> cases = {
-      {"mic", {0.0, 2.75, 0.1, 0.5f}, 1, 3,
+      {"mic",
+       {0.0, 2.75, 0.1, 0.5f},
+       1,
+       3,
        "Fixture microphone audio chunk 1/3 captured from 0.0s to 2.8s (2.8s, peak 0.500)."},
-      {"system", {0.25, 0.75, 0.1, 0.0625f}, 2, 2,
+      {"system",
+       {0.25, 0.75, 0.1, 0.0625f},
+       2,
+       2,
        "Fixture system audio chunk 2/2 captured from 0.2s to 0.8s (0.5s, peak 0.062)."},
-      {"mic", {12.25, 24.25, 0.1, 0.3f}, 10, 12,
+      {"mic",
+       {12.25, 24.25, 0.1, 0.3f},
+       10,
+       12,
        "Fixture microphone audio chunk 10/12 captured from 12.2s to 24.2s (12.0s, peak 0.300)."},
       // 0.15 lies below the tie in binary, and 0.0005f above it.
-      {"mic", {0.0, 0.15, 0.1, 0.0005f}, 1, 1,
+      {"mic",
+       {0.0, 0.15, 0.1, 0.0005f},
+       1,
+       1,
        "Fixture microphone audio chunk 1/1 captured from 0.0s to 0.1s (0.1s, peak 0.001)."},
   };
   for (const auto& c : cases) EXPECT_EQ(fixture_transcript(c.channel, c.chunk, c.index, c.total), c.text);
@@ -104,12 +116,21 @@ TEST(RealStart, InputWavChecks) {
     const char* message;
   };
   const std::vector<Case> cases = {
-      {"inputWav null", {{"inputWav", nullptr}}, "invalid_request",
+      {"inputWav null",
+       {{"inputWav", nullptr}},
+       "invalid_request",
        "inputWav must be an object with mic and system WAV paths."},
-      {"one usable path", {{"inputWav", {{"mic", "a.wav"}, {"system", " "}}}}, "invalid_request",
+      {"one usable path",
+       {{"inputWav", {{"mic", "a.wav"}, {"system", " "}}}},
+       "invalid_request",
        "inputWav requires both mic and system WAV paths."},
-      {"an empty object is a normal start", {{"inputWav", Json::object()}}, "invalid_request", "meetingDir is required."},
-      {"non-string paths are a normal start", {{"inputWav", {{"mic", 1}, {"system", false}}}}, "invalid_request",
+      {"an empty object is a normal start",
+       {{"inputWav", Json::object()}},
+       "invalid_request",
+       "meetingDir is required."},
+      {"non-string paths are a normal start",
+       {{"inputWav", {{"mic", 1}, {"system", false}}}},
+       "invalid_request",
        "meetingDir is required."},
   };
   for (const auto& c : cases) {
@@ -134,8 +155,8 @@ TEST(RealStart, FixtureBranchResetsTheStatusAndNeedsNoMeetingDir) {
   RuntimeState state(std::nullopt);
   state.status = ListenerStatus{"error", std::string("s"), std::string("t"), std::string("broken")};
   CommandOutcome outcome;
-  real_start(outcome, start_request({{"inputWav", {{"mic", mic}, {"system", system}}}, {"sessionId", "ignored"}}), state,
-             "7");
+  real_start(outcome, start_request({{"inputWav", {{"mic", mic}, {"system", system}}}, {"sessionId", "ignored"}}),
+             state, "7");
   ASSERT_EQ(outcome.response["ok"], true) << outcome.response.dump();
   const Json& result = outcome.response["result"];
   EXPECT_EQ(result["sessionId"], "fixture-meeting");
@@ -154,8 +175,8 @@ TEST(RealStart, FixtureFailuresAndARunningCaptureLeaveTheStatus) {
   RuntimeState state(std::nullopt);
   state.status.state = "error";
   CommandOutcome failed;
-  real_start(failed, start_request({{"inputWav", {{"mic", dir.file("no.wav")}, {"system", dir.file("no.wav")}}}}), state,
-             "7");
+  real_start(failed, start_request({{"inputWav", {{"mic", dir.file("no.wav")}, {"system", dir.file("no.wav")}}}}),
+             state, "7");
   EXPECT_EQ(failed.response["error"]["code"], "input_wav_failed");
   EXPECT_EQ(state.status.state, "error");
 

@@ -45,7 +45,8 @@ TEST(JsonWriter, NumberForms) {
 
 TEST(JsonWriter, StringsAndStructure) {
   EXPECT_EQ(to_json_text(Json("a\"b\\c/d")), R"("a\"b\\c/d")");
-  EXPECT_EQ(to_json_text(Json(std::string("\b\t\n\f\r\x01\x1f\x7f", 8))), R"("\b\t\n\f\r\u0001\u001f)" "\x7f\"");
+  EXPECT_EQ(to_json_text(Json(std::string("\b\t\n\f\r\x01\x1f\x7f", 8))), R"("\b\t\n\f\r\u0001\u001f)"
+                                                                          "\x7f\"");
   EXPECT_EQ(to_json_text(Json("é✓")), "\"é✓\"");
   Json object{{"b", 1}, {"a", Json::array({true, false, nullptr})}, {"B", Json::object()}, {"\xc3\xa9", 2}};
   EXPECT_EQ(to_json_text(object), R"({"B":{},"a":[true,false,null],"b":1,"é":2})");

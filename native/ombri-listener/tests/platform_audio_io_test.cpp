@@ -17,8 +17,8 @@ namespace ombri {
 namespace {
 
 using namespace audio_io;
-using platform::PcmKind;
 using platform::pcm_format;
+using platform::PcmKind;
 using sim::Call;
 using sim::Fault;
 using sim::ScopedAudioWorld;
@@ -143,7 +143,7 @@ void expect_stream_delivers(PcmKind kind, const std::vector<T>& expected) {
   ASSERT_TRUE(eventually([&] { return sink->sample_count() >= 256; }));  // two buffers of 64 stereo frames
   std::lock_guard lock(sink->mutex);
   EXPECT_EQ(std::vector<T>(sink->samples.begin(), sink->samples.begin() + 4), expected);
-  EXPECT_EQ(sink->samples[4], expected[1]);  // then silence
+  EXPECT_EQ(sink->samples[4], expected[1]);   // then silence
   EXPECT_EQ(sink->samples.size() % 128, 0u);  // whole buffers, interleaved as delivered
 }
 
@@ -301,7 +301,8 @@ TEST(PlatformAudioIo, AnUntimedRenderLeavesTheOutputUnfilledAndReports) {
 TEST(PlatformAudioIo, AnOutputLeftUnfilledShowsInTheCounters) {
   ScopedAudioWorld world;
   const Device speakers = *default_output_device();
-  auto stream = speakers.build_output_stream({2, 48000}, [](std::span<float>) {}, [](const StreamError&) {});
+  auto stream = speakers.build_output_stream(
+      {2, 48000}, [](std::span<float>) {}, [](const StreamError&) {});
   ASSERT_TRUE(stream.ok());
   ASSERT_TRUE(eventually([&] { return world->output_counters(speakers.id()).nonzero_samples > 0; }));
 }

@@ -83,9 +83,8 @@ TEST(PlatformEventKit, AnUnansweredRequestKeepsItsCompletionUntilTheStoreGoes) {
     spec.answer.decision = AccessAnswer::Decision::Never;
     ScopedCalendarWorld world(spec);
     std::atomic<bool> called{false};
-    EventStore().request_full_access_to_events([held = std::move(held), &called](bool, std::optional<std::string>) {
-      called = true;
-    });
+    EventStore().request_full_access_to_events(
+        [held = std::move(held), &called](bool, std::optional<std::string>) { called = true; });
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     EXPECT_FALSE(called);
     EXPECT_FALSE(watch.expired());
@@ -165,9 +164,9 @@ TEST(PlatformEventKit, CalendarWorldFileUsesTimesRelativeToNow) {
   ASSERT_TRUE(odd.calendar->cg_color.has_value());
   EXPECT_FALSE(odd.calendar->cg_color->components.has_value());
 
-  for (const char* bad : {R"({"authorisation": "denied"})", R"({"authorization": "granted"})",
-                          R"({"events": [{"title": "x", "startsInMinutes": "soon"}]})",
-                          R"({"answer": {"delaySeconds": -1}})"}) {
+  for (const char* bad :
+       {R"({"authorisation": "denied"})", R"({"authorization": "granted"})",
+        R"({"events": [{"title": "x", "startsInMinutes": "soon"}]})", R"({"answer": {"delaySeconds": -1}})"}) {
     auto refused = sim::calendar_world_from_json(*parse_json(bad), 0.0);
     EXPECT_FALSE(refused.ok()) << bad;
   }

@@ -13,8 +13,8 @@ namespace ombri {
 namespace {
 
 using hal::AudioStreamBasicDescription;
-using platform::PcmKind;
 using platform::pcm_format;
+using platform::PcmKind;
 
 TEST(PlatformFormat, CommonFormatOfStreamDescriptions) {
   sim::ScopedAudioWorld world;

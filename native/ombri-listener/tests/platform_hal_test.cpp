@@ -16,15 +16,14 @@ namespace ombri {
 namespace {
 
 using namespace hal;
-using platform::PcmKind;
 using platform::pcm_format;
+using platform::PcmKind;
 using sim::Call;
 using sim::Fault;
 using sim::ScopedAudioWorld;
 using test::eventually;
 using test::global;
 using test::scoped;
-
 
 sim::AudioWorldSpec headset_world() {
   auto spec = sim::AudioWorldSpec::standard();
@@ -74,8 +73,10 @@ TEST(PlatformHal, PropertiesOfTheSystemAndItsDevices) {
       {mic, global(kAudioDevicePropertyDeviceIsAlive), std::uint32_t(1)},
       {mic, global(kAudioDevicePropertyBufferFrameSize), std::uint32_t(512)},
       {mic, global(kAudioDevicePropertyBufferFrameSizeRange), AudioValueRange{15.0, 4096.0}},
-      {mic, scoped(kAudioDevicePropertyStreamFormat, kAudioDevicePropertyScopeInput), pcm_format(48000.0, 1, PcmKind::F32)},
-      {speakers, scoped(kAudioDevicePropertyStreamFormat, kAudioDevicePropertyScopeOutput), pcm_format(48000.0, 2, PcmKind::F32)},
+      {mic, scoped(kAudioDevicePropertyStreamFormat, kAudioDevicePropertyScopeInput),
+       pcm_format(48000.0, 1, PcmKind::F32)},
+      {speakers, scoped(kAudioDevicePropertyStreamFormat, kAudioDevicePropertyScopeOutput),
+       pcm_format(48000.0, 2, PcmKind::F32)},
   };
   for (const Case& c : cases) {
     PropertyValue value;
@@ -169,8 +170,10 @@ TEST(PlatformHal, ListenersHearChangesOnTheLayersThread) {
   const AudioObjectID headset = world->device_id("headset");
   Notifications defaults, alive;
   ASSERT_EQ(add_property_listener(kAudioObjectSystemObject, global(kAudioHardwarePropertyDefaultInputDevice),
-                                  Notifications::record, &defaults), 0);
-  ASSERT_EQ(add_property_listener(headset, global(kAudioDevicePropertyDeviceIsAlive), Notifications::record, &alive), 0);
+                                  Notifications::record, &defaults),
+            0);
+  ASSERT_EQ(add_property_listener(headset, global(kAudioDevicePropertyDeviceIsAlive), Notifications::record, &alive),
+            0);
   EXPECT_EQ(add_property_listener(4242, global(kAudioDevicePropertyDeviceIsAlive), Notifications::record, &alive),
             kAudioHardwareBadObjectError);
 
@@ -187,7 +190,8 @@ TEST(PlatformHal, ListenersHearChangesOnTheLayersThread) {
   ASSERT_EQ(get_property_data(kAudioObjectSystemObject, global(kAudioHardwarePropertyDevices), devices), 0);
   EXPECT_EQ(std::count(devices.begin(), devices.end(), headset), 0);
 
-  ASSERT_EQ(remove_property_listener(headset, global(kAudioDevicePropertyDeviceIsAlive), Notifications::record, &alive), 0);
+  ASSERT_EQ(remove_property_listener(headset, global(kAudioDevicePropertyDeviceIsAlive), Notifications::record, &alive),
+            0);
   EXPECT_EQ(remove_property_listener(headset, global(kAudioDevicePropertyDeviceIsAlive), Notifications::record, &alive),
             kAudioHardwareIllegalOperationError);
   world->set_alive(headset, true);
@@ -195,7 +199,8 @@ TEST(PlatformHal, ListenersHearChangesOnTheLayersThread) {
   ASSERT_TRUE(eventually([&] { return defaults.count() == 2; }));
   EXPECT_EQ(alive.count(), 1u);  // removed before the replug
   EXPECT_EQ(remove_property_listener(kAudioObjectSystemObject, global(kAudioHardwarePropertyDefaultInputDevice),
-                                     Notifications::record, &defaults), 0);
+                                     Notifications::record, &defaults),
+            0);
 }
 
 TEST(PlatformHal, RemovingAListenerWaitsForItsCallInFlight) {

@@ -1,6 +1,5 @@
-#include <gtest/gtest.h>
-
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -48,7 +47,8 @@ ToolRun run(const std::string& tool, std::vector<std::string> args, std::vector<
   ::close(pipe_fds[1]);
   ToolRun result;
   char buffer[256];
-  for (ssize_t n; (n = ::read(pipe_fds[0], buffer, sizeof buffer)) > 0;) result.out.append(buffer, static_cast<std::size_t>(n));
+  for (ssize_t n; (n = ::read(pipe_fds[0], buffer, sizeof buffer)) > 0;)
+    result.out.append(buffer, static_cast<std::size_t>(n));
   ::close(pipe_fds[0]);
   int status = 0;
   ::waitpid(pid, &status, 0);
@@ -87,9 +87,13 @@ TEST(PlatformStandins, AfplayChecksItsArgumentsAndTakesTheFilesTime) {
   std::getline(std::ifstream(log), logged);
   EXPECT_EQ(logged, "-v\t0.06\t" + tone);
 
-  for (const auto& args : std::vector<std::vector<std::string>>{
-           {}, {"-v", "0.06"}, {"-v", "loud", tone}, {"-v", "-1", tone}, {tone, tone},
-           {"-v", "0.06", (dir / "missing.wav").string()}, {"-v", "0.06", (dir / "junk.wav").string()}})
+  for (const auto& args : std::vector<std::vector<std::string>>{{},
+                                                                {"-v", "0.06"},
+                                                                {"-v", "loud", tone},
+                                                                {"-v", "-1", tone},
+                                                                {tone, tone},
+                                                                {"-v", "0.06", (dir / "missing.wav").string()},
+                                                                {"-v", "0.06", (dir / "junk.wav").string()}})
     EXPECT_NE(run("afplay", args).status, 0) << args.size();
   std::filesystem::remove_all(dir);
 }

@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-
 #include <unistd.h>
 
 #include <cmath>
@@ -14,8 +13,8 @@
 namespace ombri {
 namespace {
 
-using platform::PcmKind;
 using platform::pcm_kind;
+using platform::PcmKind;
 
 class PlatformWorldFile : public ::testing::Test {
  protected:
@@ -100,9 +99,12 @@ TEST_F(PlatformWorldFile, MistakesAreNamed) {
       {R"({"devices": [{"name": "x"}]})", "world.devices[0].uid: every device needs a uid"},
       {R"({"devices": [{"uid": "a"}, {"uid": "a"}]})", "world.devices: uid \"a\" is used twice"},
       {R"({"devices": [{"uid": "a"}], "defaultInput": "b"})", "world.defaultInput: no device has the uid \"b\""},
-      {R"({"devices": [{"uid": "a", "input": {"sample": "f16"}}]})", "world.devices[0].input.sample: \"f16\" is not one of f32, f64, i16, i32, u16, i24"},
-      {R"({"devices": [{"uid": "a", "input": {"channels": 0}}]})", "world.devices[0].input.channels: expected a whole number from 1 to 64"},
-      {R"({"tap": {"signal": {"kind": "noise"}}})", "world.tap.signal.kind: expected \"silence\", \"tone\", \"samples\" or \"wav\""},
+      {R"({"devices": [{"uid": "a", "input": {"sample": "f16"}}]})",
+       "world.devices[0].input.sample: \"f16\" is not one of f32, f64, i16, i32, u16, i24"},
+      {R"({"devices": [{"uid": "a", "input": {"channels": 0}}]})",
+       "world.devices[0].input.channels: expected a whole number from 1 to 64"},
+      {R"({"tap": {"signal": {"kind": "noise"}}})",
+       "world.tap.signal.kind: expected \"silence\", \"tone\", \"samples\" or \"wav\""},
       {R"({"tap": {"signal": {"kind": "wav", "path": "missing.wav"}}})", "missing.wav: No such file or directory"},
   };
   for (const Case& c : cases) {

@@ -15,8 +15,8 @@ using sim::ScopedAudioWorld;
 
 // The default input is looked up on every call, and its name is the one read in the output scope.
 TEST(Readiness, DevicesReadTheDefaultInputAfreshEachCall) {
-  const Json named = Json::parse(
-      R"({"devices":[{"id":"default-mic","isDefault":true,"kind":"mic","name":"Built-in Microphone"}]})");
+  const Json named =
+      Json::parse(R"({"devices":[{"id":"default-mic","isDefault":true,"kind":"mic","name":"Built-in Microphone"}]})");
   const Json empty = Json::parse(R"({"devices":[],"reason":"No default microphone input device was found."})");
   ScopedAudioWorld world;
   const auto mic = world->device_id("BuiltInMicrophoneDevice");
@@ -29,16 +29,18 @@ TEST(Readiness, DevicesReadTheDefaultInputAfreshEachCall) {
       {"standard world", [] {}, named},
       {"name unreadable in the input scope",
        [&] {
-         world->fail(
-             Fault(Call::GetPropertyData, -50).on(mic).property(hal::kAudioObjectPropertyName).in_scope(
-                 hal::kAudioDevicePropertyScopeInput));
+         world->fail(Fault(Call::GetPropertyData, -50)
+                         .on(mic)
+                         .property(hal::kAudioObjectPropertyName)
+                         .in_scope(hal::kAudioDevicePropertyScopeInput));
        },
        named},
       {"name unreadable in the output scope",
        [&] {
-         world->fail(
-             Fault(Call::GetPropertyData, -50).on(mic).property(hal::kAudioObjectPropertyName).in_scope(
-                 hal::kAudioDevicePropertyScopeOutput));
+         world->fail(Fault(Call::GetPropertyData, -50)
+                         .on(mic)
+                         .property(hal::kAudioObjectPropertyName)
+                         .in_scope(hal::kAudioDevicePropertyScopeOutput));
        },
        empty},
       {"the fault was used up", [] {}, named},

@@ -28,7 +28,8 @@ std::uint32_t data_size(const std::string& path) {
 
 TEST(RuntimeState, FreshStateIsIdle) {
   RuntimeState state(std::nullopt);
-  EXPECT_EQ(to_json_text(state.status.to_json()), R"({"reason":null,"sessionId":null,"startedAt":null,"state":"idle"})");
+  EXPECT_EQ(to_json_text(state.status.to_json()),
+            R"({"reason":null,"sessionId":null,"startedAt":null,"state":"idle"})");
   auto stopped = state.stop_active_capture();
   ASSERT_TRUE(stopped);
   EXPECT_FALSE(stopped->has_value());

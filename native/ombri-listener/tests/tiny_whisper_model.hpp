@@ -16,9 +16,11 @@ enum class TinyVocabulary { words, blank };
 inline std::string tiny_whisper_model(TinyVocabulary vocabulary = TinyVocabulary::words) {
   const std::string tool = std::string(OMBRI_TEST_TOOLS_DIR) + "/make_tiny_whisper_model.py";
   const bool blank = vocabulary == TinyVocabulary::blank;
-  const std::string model = std::string(OMBRI_TEST_CACHE_DIR) + (blank ? "/tiny-whisper-blank.bin" : "/tiny-whisper.bin");
+  const std::string model =
+      std::string(OMBRI_TEST_CACHE_DIR) + (blank ? "/tiny-whisper-blank.bin" : "/tiny-whisper.bin");
 
-  struct stat model_info {}, tool_info {};
+  struct stat model_info {
+  }, tool_info{};
   const bool fresh = ::stat(model.c_str(), &model_info) == 0 && ::stat(tool.c_str(), &tool_info) == 0 &&
                      model_info.st_mtime >= tool_info.st_mtime;
   if (!fresh) {

@@ -5,19 +5,19 @@
 #include <cstring>
 #include <filesystem>
 
+#include "sample_bytes.hpp"
 #include "test_support.hpp"
 #include "tiny_whisper_model.hpp"
 #include "transcribe_audio.hpp"
-#include "sample_bytes.hpp"
 #include "wav_test_files.hpp"
 
 namespace ombri {
 namespace {
 
 using test::Bytes;
+using test::float_bytes;
 using test::hand_wav_file;
 using test::le16;
-using test::float_bytes;
 using test::little_endian;
 using test::sox_wav;
 using test::TempDir;
@@ -42,8 +42,8 @@ TEST(TranscribeAudio, LinearResampleTo16kHz) {
 
   // 8 kHz: each sample, then the midpoint; the last pair holds at the last sample.
   const std::vector<float> three = {0.25f, -0.5f, 1.0f};
-  EXPECT_EQ(linear_resample(three, 8000),
-            (std::vector<float>{0.25f, 0.25f + (-0.5f - 0.25f) * 0.5f, -0.5f, -0.5f + (1.0f + 0.5f) * 0.5f, 1.0f, 1.0f}));
+  EXPECT_EQ(linear_resample(three, 8000), (std::vector<float>{0.25f, 0.25f + (-0.5f - 0.25f) * 0.5f, -0.5f,
+                                                              -0.5f + (1.0f + 0.5f) * 0.5f, 1.0f, 1.0f}));
 
   // 11025 Hz: double positions, single-precision fractions and arithmetic (numpy float32).
   const std::vector<float> seven = {0.5f, -0.25f, 0.125f, 0.9f, -0.6f, 0.3f, 0.05f};
@@ -66,18 +66,27 @@ TEST(TranscribeAudio, ReadsEveryLayoutAsMono16kHz) {
     std::string path;
     std::vector<float> expected;
   } cases[] = {
-      {"16-bit", sox_wav(dir, "16.wav", "signed-integer", 16, 1, 16000, le16({-32768, 0, 16384, 32767})),
+      {"16-bit",
+       sox_wav(dir, "16.wav", "signed-integer", 16, 1, 16000, le16({-32768, 0, 16384, 32767})),
        {-1.0f, 0.0f, 0.5f, 32767.0f / 32768.0f}},
-      {"8-bit", sox_wav(dir, "8.wav", "unsigned-integer", 8, 1, 16000, {0x80, 0x00, 0xFF}), {0.0f, -1.0f, 127.0f / 128.0f}},
-      {"24-bit", sox_wav(dir, "24.wav", "signed-integer", 24, 1, 16000, little_endian({-8388608, 4194304, 1}, 3)),
+      {"8-bit",
+       sox_wav(dir, "8.wav", "unsigned-integer", 8, 1, 16000, {0x80, 0x00, 0xFF}),
+       {0.0f, -1.0f, 127.0f / 128.0f}},
+      {"24-bit",
+       sox_wav(dir, "24.wav", "signed-integer", 24, 1, 16000, little_endian({-8388608, 4194304, 1}, 3)),
        {-1.0f, 0.5f, 1.0f / 8388608.0f}},
-      {"32-bit", sox_wav(dir, "32.wav", "signed-integer", 32, 1, 16000,
-                         little_endian({-2147483648LL, 1073741824, 2147483647}, 4)),
+      {"32-bit",
+       sox_wav(dir, "32.wav", "signed-integer", 32, 1, 16000,
+               little_endian({-2147483648LL, 1073741824, 2147483647}, 4)),
        {-1.0f, 0.5f, 1.0f}},  // 2147483647 rounds to 2^31 in single precision
-      {"float, not clamped", hand_wav_file(dir, "f.wav", {.format_tag = 3, .block_align = 4, .bits = 32}, float_bytes({1.5f, -0.25f})), {1.5f, -0.25f}},
-      {"stereo", sox_wav(dir, "st.wav", "signed-integer", 16, 2, 16000, le16({100, 300, -50, 50})),
+      {"float, not clamped",
+       hand_wav_file(dir, "f.wav", {.format_tag = 3, .block_align = 4, .bits = 32}, float_bytes({1.5f, -0.25f})),
+       {1.5f, -0.25f}},
+      {"stereo",
+       sox_wav(dir, "st.wav", "signed-integer", 16, 2, 16000, le16({100, 300, -50, 50})),
        {(100.0f / 32768.0f + 300.0f / 32768.0f) / 2.0f, 0.0f}},
-      {"48 kHz", sox_wav(dir, "48.wav", "signed-integer", 16, 1, 48000, le16({1, 2, 3, 4, 5, 6, 7})),
+      {"48 kHz",
+       sox_wav(dir, "48.wav", "signed-integer", 16, 1, 48000, le16({1, 2, 3, 4, 5, 6, 7})),
        {1.0f / 32768.0f, 4.0f / 32768.0f}},
       {"two samples at 48 kHz", sox_wav(dir, "48-2.wav", "signed-integer", 16, 1, 48000, le16({1, 2})), {}},
   };
@@ -99,9 +108,11 @@ TEST(TranscribeAudio, ReadErrors) {
       {"missing", dir.file("nope.wav"), "Could not open transcription audio: No such file or directory (os error 2)"},
       {"zero channels", hand_wav_file(dir, "nc.wav", {.channels = 0}, le16({1})),
        "Could not open transcription audio: Ill-formed WAVE file: file contains zero channels"},
-      {"truncated", hand_wav_file(dir, "cut.wav", {.announced_data_bytes = 20}, le16({1, 2, 3})), "Failed to read enough bytes."},
+      {"truncated", hand_wav_file(dir, "cut.wav", {.announced_data_bytes = 20}, le16({1, 2, 3})),
+       "Failed to read enough bytes."},
       // 100000 samples at 1 Hz would become 1.6 billion at 16 kHz.
-      {"tiny rate", hand_wav_file(dir, "slow.wav", {.sample_rate = 1, .block_align = 1, .bits = 8}, Bytes(100000, 0x80)),
+      {"tiny rate",
+       hand_wav_file(dir, "slow.wav", {.sample_rate = 1, .block_align = 1, .bits = 8}, Bytes(100000, 0x80)),
        "The transcription audio is longer than 24 hours, the most this listener transcribes."},
   };
   for (const auto& c : cases) {
@@ -113,11 +124,8 @@ TEST(TranscribeAudio, ReadErrors) {
 }
 
 TEST(TranscriptionResult, KeepsTrimmedTextSegmentsInSeconds) {
-  auto result = transcription_result({{" Hello", 0, 150},
-                                      {" \t ", 150, 200},
-                                      {"world. ", 200, 351},
-                                      {"bad \xff byte", -5, 360000}},
-                                     "en", 56000);
+  auto result = transcription_result(
+      {{" Hello", 0, 150}, {" \t ", 150, 200}, {"world. ", 200, 351}, {"bad \xff byte", -5, 360000}}, "en", 56000);
   ASSERT_TRUE(result) << result.error();
   EXPECT_EQ(to_json_text(*result),
             "{\"durationSeconds\":3.5,\"language\":\"en\",\"segments\":["
@@ -140,7 +148,8 @@ TEST(TranscriptionResult, KeepsTrimmedTextSegmentsInSeconds) {
 std::string speech_wav(const TempDir& dir) {
   const auto spoken = dir.file("spoken.wav");
   const auto path = dir.file("speech.wav");
-  EXPECT_EQ(std::system(("espeak-ng -w " + spoken + " 'Hello there, this is the weekly planning meeting.'").c_str()), 0);
+  EXPECT_EQ(std::system(("espeak-ng -w " + spoken + " 'Hello there, this is the weekly planning meeting.'").c_str()),
+            0);
   EXPECT_EQ(std::system(("sox " + spoken + " " + path + " pad 0 1 trim 0 60638s").c_str()), 0);
   return path;
 }
@@ -200,7 +209,12 @@ TEST(TranscribeWav, Errors) {
       {"missing model", dir.file("none.bin"), audio, {}, {}, "The selected Whisper model is not installed."},
       {"empty model path", "", audio, {}, {}, "The selected Whisper model is not installed."},
       {"directory as model", dir.file(""), audio, {}, {}, "The selected Whisper model is not installed."},
-      {"not a model", audio, audio, {}, {}, "Could not load the Whisper model: Failed to create a new whisper context."},
+      {"not a model",
+       audio,
+       audio,
+       {},
+       {},
+       "Could not load the Whisper model: Failed to create a new whisper context."},
       {"missing audio", model, dir.file("none.wav"), {}, {}, "The transcription audio file was not found."},
       {"directory as audio", model, dir.file(""), {}, {}, "The transcription audio file was not found."},
       {"empty audio", model, empty, {}, {}, "Cannot transcribe an empty audio file."},

@@ -37,9 +37,13 @@ TEST(WavProbe, SegmentationJoinsBridgesAndCuts) {
       {"one silent window is bridged and counts", "VsV", 10, {{0.0, 0.75, std::sqrt(2.0 / 12.0), 0.5f}}},
       {"two silent windows split", "VssV", 10, {{0.0, 0.25, all_voiced, 0.5f}, {0.75, 1.0, all_voiced, 0.5f}}},
       {"a trailing silent window is not part of the chunk", "sVs", 10, {{0.25, 0.5, all_voiced, 0.5f}}},
-      {"30 s of sound become 12 s chunks", std::string(120, 'V'), 30,
+      {"30 s of sound become 12 s chunks",
+       std::string(120, 'V'),
+       30,
        {{0.0, 12.0, all_voiced, 0.5f}, {12.0, 24.0, all_voiced, 0.5f}, {24.0, 30.0, all_voiced, 0.5f}}},
-      {"a bridged 48th window makes 49", std::string(47, 'V') + "sVV", 30,
+      {"a bridged 48th window makes 49",
+       std::string(47, 'V') + "sVV",
+       30,
        {{0.0, 12.25, std::sqrt(48.0 / 196.0), 0.5f}, {12.25, 12.5, all_voiced, 0.5f}}},
       {"the end is cut at the duration", "VVV", 0.6, {{0.0, 0.6, all_voiced, 0.5f}}},
       {"a chunk starting at the duration is dropped", "VssV", 0.75, {{0.0, 0.25, all_voiced, 0.5f}}},
@@ -116,8 +120,8 @@ TEST(WavProbe, MatchesTheSampleBySampleRulesBitForBit) {
     const auto samples = bursts(c.samples, c.rate / 3);
     Bytes raw;
     for (auto s : samples) test::put_u16(raw, static_cast<std::uint16_t>(s));
-    const std::string path = test::sox_wav(dir, "noise.wav", "signed", 16, static_cast<int>(c.channels),
-                                           static_cast<int>(c.rate), raw);
+    const std::string path =
+        test::sox_wav(dir, "noise.wav", "signed", 16, static_cast<int>(c.channels), static_cast<int>(c.rate), raw);
     auto probe = probe_wav(path);
     ASSERT_TRUE(probe.ok()) << probe.error();
     const WavProbe expected = reference_probe16(samples, c.channels, c.rate);
@@ -162,7 +166,8 @@ TEST(WavProbe, FloatAndWideDataMatchTheSampleBySampleRules) {
     std::memcpy(&bits, &floats[i], 4);
     test::put_u32(float_raw, bits);
     const std::int32_t v = noise[i] * 256 + static_cast<std::int32_t>(i % 256);
-    for (int b = 0; b < 3; ++b) wide_raw.push_back(static_cast<unsigned char>(static_cast<std::uint32_t>(v) >> (8 * b)));
+    for (int b = 0; b < 3; ++b)
+      wide_raw.push_back(static_cast<unsigned char>(static_cast<std::uint32_t>(v) >> (8 * b)));
     wide.push_back(static_cast<float>(v) / 8388607.0f);
     // The loudest stretches pass 2^30 and clip, the quiet ones stay quiet; the
     // low bits make the conversion to single precision round.
@@ -177,8 +182,11 @@ TEST(WavProbe, FloatAndWideDataMatchTheSampleBySampleRules) {
     const std::vector<float>& normalised;  // before clipping
   };
   const std::vector<Case> cases = {
-      {"float", test::hand_wav_file(dir, "f32.wav", {.format_tag = 3, .channels = kChannels, .sample_rate = kRate,
-                                                     .block_align = 8, .bits = 32}, float_raw), floats},
+      {"float",
+       test::hand_wav_file(dir, "f32.wav",
+                           {.format_tag = 3, .channels = kChannels, .sample_rate = kRate, .block_align = 8, .bits = 32},
+                           float_raw),
+       floats},
       {"24-bit", test::sox_wav(dir, "s24.wav", "signed", 24, kChannels, kRate, wide_raw), wide},
       {"32-bit", test::sox_wav(dir, "s32.wav", "signed", 32, kChannels, kRate, widest_raw), widest},
   };
@@ -312,12 +320,16 @@ TEST(WavProbe, FailuresNameThePathAndTheReadersText) {
   const std::string short16 = test::hand_wav_file(dir, "short16.wav", {.announced_data_bytes = 40}, test::le16({1, 2}));
   const std::string short24 =
       test::hand_wav_file(dir, "short24.wav", {.block_align = 3, .bits = 24, .announced_data_bytes = 30}, Bytes(7, 1));
-  const std::string float64 = test::hand_wav_file(dir, "f64.wav", {.format_tag = 3, .block_align = 8, .bits = 64}, Bytes(8, 0));
+  const std::string float64 =
+      test::hand_wav_file(dir, "f64.wav", {.format_tag = 3, .block_align = 8, .bits = 64}, Bytes(8, 0));
   const std::vector<Case> cases = {
       {"missing file", missing, "Failed to open WAV " + missing + ": " + os_error_text(ENOENT)},
-      {"zero channels", no_channels, "Failed to open WAV " + no_channels + ": Ill-formed WAVE file: file contains zero channels"},
-      {"16-bit data ends early", short16, "Failed to read int WAV sample " + short16 + ": Failed to read enough bytes."},
-      {"24-bit data ends early", short24, "Failed to read wide WAV sample " + short24 + ": Failed to read enough bytes."},
+      {"zero channels", no_channels,
+       "Failed to open WAV " + no_channels + ": Ill-formed WAVE file: file contains zero channels"},
+      {"16-bit data ends early", short16,
+       "Failed to read int WAV sample " + short16 + ": Failed to read enough bytes."},
+      {"24-bit data ends early", short24,
+       "Failed to read wide WAV sample " + short24 + ": Failed to read enough bytes."},
       {"64-bit floats", float64,
        "Failed to read float WAV sample " + float64 + ": The sample has more bits than the destination type."},
   };

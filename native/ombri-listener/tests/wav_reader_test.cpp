@@ -68,21 +68,30 @@ Bytes float_bytes(std::initializer_list<float> values) {
 TEST(WavReader, ReadsEveryLayoutAsTheTableSays) {
   const std::vector<LayoutCase> cases = {
       {"8-bit unsigned (sox)",
-       [](const TempDir& d) { return test::sox_wav(d, "u8.wav", "unsigned", 8, 1, 8000, bytes_of({0x80, 0x00, 0xFF, 0x01})); },
+       [](const TempDir& d) {
+         return test::sox_wav(d, "u8.wav", "unsigned", 8, 1, 8000, bytes_of({0x80, 0x00, 0xFF, 0x01}));
+       },
        8000, 1, 8, 1, WavSampleFormat::integer, std::vector<std::int16_t>{0, -128, 127, -127}},
       {"8-bit read as 32-bit (sox)",
-       [](const TempDir& d) { return test::sox_wav(d, "u8w.wav", "unsigned", 8, 1, 8000, bytes_of({0x80, 0x00, 0xFF})); },
+       [](const TempDir& d) {
+         return test::sox_wav(d, "u8w.wav", "unsigned", 8, 1, 8000, bytes_of({0x80, 0x00, 0xFF}));
+       },
        8000, 1, 8, 1, WavSampleFormat::integer, std::vector<std::int32_t>{0, -128, 127}},
       {"16-bit stereo (sox)",
-       [](const TempDir& d) { return test::sox_wav(d, "s16.wav", "signed", 16, 2, 8000, test::le16({0, 1, -1, 32767, -32768, 258})); },
+       [](const TempDir& d) {
+         return test::sox_wav(d, "s16.wav", "signed", 16, 2, 8000, test::le16({0, 1, -1, 32767, -32768, 258}));
+       },
        8000, 2, 16, 2, WavSampleFormat::integer, std::vector<std::int16_t>{0, 1, -1, 32767, -32768, 258}},
       {"16-bit read as 32-bit, 3 channels, extensible (sox)",
-       [](const TempDir& d) { return test::sox_wav(d, "s16x3.wav", "signed", 16, 3, 8000, test::le16({-32768, 5, 32767})); },
+       [](const TempDir& d) {
+         return test::sox_wav(d, "s16x3.wav", "signed", 16, 3, 8000, test::le16({-32768, 5, 32767}));
+       },
        8000, 3, 16, 2, WavSampleFormat::integer, std::vector<std::int32_t>{-32768, 5, 32767}},
       {"24-bit in 3 bytes, extensible (sox)",
        [](const TempDir& d) {
-         return test::sox_wav(d, "s24.wav", "signed", 24, 1, 8000,
-                              bytes_of({0, 0, 0, 1, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x7F, 0x00, 0x00, 0x80, 0x56, 0x34, 0x12}));
+         return test::sox_wav(
+             d, "s24.wav", "signed", 24, 1, 8000,
+             bytes_of({0, 0, 0, 1, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x7F, 0x00, 0x00, 0x80, 0x56, 0x34, 0x12}));
        },
        8000, 1, 24, 3, WavSampleFormat::integer, std::vector<std::int32_t>{0, 1, -1, 8388607, -8388608, 0x123456}},
       {"24-bit in 4 bytes, plain header: the high byte is ignored",
@@ -104,14 +113,19 @@ TEST(WavReader, ReadsEveryLayoutAsTheTableSays) {
        },
        8000, 1, 32, 4, WavSampleFormat::integer, std::vector<std::int32_t>{INT32_MIN, INT32_MAX, -1}},
       {"32-bit float (sox)",
-       [](const TempDir& d) { return test::sox_wav(d, "f32.wav", "floating-point", 32, 1, 8000, float_bytes({0.5f, -1.0f, 0.25f})); },
+       [](const TempDir& d) {
+         return test::sox_wav(d, "f32.wav", "floating-point", 32, 1, 8000, float_bytes({0.5f, -1.0f, 0.25f}));
+       },
        8000, 1, 32, 4, WavSampleFormat::ieee_float, std::vector<float>{0.5f, -1.0f, 0.25f}},
       {"32-bit float beyond full scale (libsndfile)",
-       [](const TempDir& d) { return test::sndfile_float_wav(d, "f32sf.wav", 8000, {0.5f, -1.5f, 0.125f}); },
+       [](const TempDir& d) {
+         return test::sndfile_float_wav(d, "f32sf.wav", 8000, {0.5f, -1.5f, 0.125f});
+       },
        8000, 1, 32, 4, WavSampleFormat::ieee_float, std::vector<float>{0.5f, -1.5f, 0.125f}},
       {"32-bit float, extensible",
        [](const TempDir& d) {
-         return test::hand_wav_file(d, "f32x.wav", HandHeader{.block_align = 4, .bits = 32, .valid_bits = 32, .subformat_tag = 3},
+         return test::hand_wav_file(d, "f32x.wav",
+                                    HandHeader{.block_align = 4, .bits = 32, .valid_bits = 32, .subformat_tag = 3},
                                     float_bytes({-0.25f, 2.0f}));
        },
        16000, 1, 32, 4, WavSampleFormat::ieee_float, std::vector<float>{-0.25f, 2.0f}},
@@ -163,7 +177,8 @@ TEST(WavReader, SamplesThatStraddleBufferRefillsComeOutWhole) {
     const std::int32_t v = (i * 2654435761u) % 16777216u - 8388608;
     expected.push_back(v);
     const auto u = static_cast<std::uint32_t>(v);
-    raw.insert(raw.end(), {static_cast<unsigned char>(u), static_cast<unsigned char>(u >> 8), static_cast<unsigned char>(u >> 16)});
+    raw.insert(raw.end(), {static_cast<unsigned char>(u), static_cast<unsigned char>(u >> 8),
+                           static_cast<unsigned char>(u >> 16)});
   }
   const std::string path = test::sox_wav(dir, "long24.wav", "signed", 24, 2, 44100, raw);
   auto single = WavReader::open(path, 41);
@@ -186,8 +201,8 @@ TEST(WavReader, BlocksLargerThanTheBufferGoStraightToTheCaller) {
   ASSERT_TRUE(blocks.ok()) << blocks.error();
   EXPECT_EQ(read_all_blocks<std::int16_t>(*blocks, 777), expected);
 
-  const std::string short_path = test::hand_wav_file(dir, "short16.wav", HandHeader{.announced_data_bytes = 4000},
-                                                     Bytes(1001, 7));
+  const std::string short_path =
+      test::hand_wav_file(dir, "short16.wav", HandHeader{.announced_data_bytes = 4000}, Bytes(1001, 7));
   auto truncated = WavReader::open(short_path, 41);
   ASSERT_TRUE(truncated.ok()) << truncated.error();
   std::vector<std::int16_t> buffer(2000);
@@ -224,7 +239,9 @@ TEST(WavReader, DestinationsThatCannotTakeTheLayoutFailAtTheFirstRead) {
       std::int16_t s;
       std::int32_t w;
       float f;
-      const WavRead status = c.destination == 's' ? reader->read(s) : c.destination == 'w' ? reader->read(w) : reader->read(f);
+      const WavRead status = c.destination == 's'   ? reader->read(s)
+                             : c.destination == 'w' ? reader->read(w)
+                                                    : reader->read(f);
       EXPECT_EQ(status, WavRead::error);
       EXPECT_EQ(reader->error(), c.error);
     }
@@ -234,8 +251,8 @@ TEST(WavReader, DestinationsThatCannotTakeTheLayoutFailAtTheFirstRead) {
 TEST(WavReader, DataThatEndsEarlyFailsAtTheFirstMissingSample) {
   TempDir dir;
   // Ten samples announced, three and a half present.
-  const std::string path = test::hand_wav_file(dir, "short.wav", HandHeader{.announced_data_bytes = 20},
-                                               Bytes{1, 0, 2, 0, 3, 0, 4});
+  const std::string path =
+      test::hand_wav_file(dir, "short.wav", HandHeader{.announced_data_bytes = 20}, Bytes{1, 0, 2, 0, 3, 0, 4});
   auto reader = WavReader::open(path);
   ASSERT_TRUE(reader.ok()) << reader.error();
   EXPECT_EQ(reader->total_samples(), 10u);

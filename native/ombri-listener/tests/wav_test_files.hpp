@@ -33,8 +33,8 @@ inline std::string sox_wav(const TempDir& dir, const std::string& name, const st
   const std::string wav_path = dir.file(name);
   write_file(raw_path, raw);
   const std::string command = "sox -t raw -r " + std::to_string(rate) + " -e " + encoding + " -b " +
-                              std::to_string(bits) + " -c " + std::to_string(channels) + " " + raw_path +
-                              " -t wav " + wav_path;
+                              std::to_string(bits) + " -c " + std::to_string(channels) + " " + raw_path + " -t wav " +
+                              wav_path;
   EXPECT_EQ(std::system(command.c_str()), 0) << command;
   return wav_path;
 }
@@ -94,8 +94,7 @@ inline Bytes hand_wav(const HandHeader& h, const Bytes& data) {
     put_u16(fmt, h.valid_bits);
     put_u32(fmt, 0);
     put_u16(fmt, h.subformat_tag);
-    const unsigned char tail[14] = {0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80,
-                                    0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
+    const unsigned char tail[14] = {0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
     fmt.insert(fmt.end(), tail, tail + 14);
   }
   Bytes out;
@@ -106,7 +105,8 @@ inline Bytes hand_wav(const HandHeader& h, const Bytes& data) {
   put_u32(out, static_cast<std::uint32_t>(fmt.size()));
   out.insert(out.end(), fmt.begin(), fmt.end());
   put_tag(out, "data");
-  put_u32(out, static_cast<std::uint32_t>(h.announced_data_bytes < 0 ? static_cast<std::int64_t>(data.size()) : h.announced_data_bytes));
+  put_u32(out, static_cast<std::uint32_t>(h.announced_data_bytes < 0 ? static_cast<std::int64_t>(data.size())
+                                                                     : h.announced_data_bytes));
   out.insert(out.end(), data.begin(), data.end());
   return out;
 }

@@ -1,7 +1,6 @@
 #include "wav_writer.hpp"
 
 #include <gtest/gtest.h>
-
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -37,9 +36,9 @@ TEST(WavWriter, PlainHeaderBytesAndSamples) {
   ASSERT_TRUE(writer->finalize());
 
   const auto bytes = read_bytes(path);
-  const unsigned char expected_header[36] = {'R', 'I', 'F', 'F', 0, 0, 0, 0, 'W', 'A', 'V', 'E', 'f', 'm', 't', ' ',
-                                             16, 0, 0, 0, 1, 0, 2, 0, 0x80, 0xBB, 0, 0, 0x00, 0xEE, 0x02, 0,
-                                             4, 0, 16, 0};
+  const unsigned char expected_header[36] = {'R',  'I',  'F', 'F', 0,    0,    0,    0, 'W', 'A', 'V', 'E',
+                                             'f',  'm',  't', ' ', 16,   0,    0,    0, 1,   0,   2,   0,
+                                             0x80, 0xBB, 0,   0,   0x00, 0xEE, 0x02, 0, 4,   0,   16,  0};
   ASSERT_EQ(bytes.size(), 44u + 20000u);
   EXPECT_EQ(std::memcmp(bytes.data() + 8, expected_header + 8, 28), 0);
   EXPECT_EQ(u32_at(bytes, 4), bytes.size() - 8);

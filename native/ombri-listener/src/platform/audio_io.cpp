@@ -41,9 +41,12 @@ std::uint32_t rounded_rate(double rate) {
 
 template <class T>
 constexpr PcmKind kind_of() {
-  if constexpr (std::is_same_v<T, float>) return PcmKind::F32;
-  else if constexpr (std::is_same_v<T, std::int16_t>) return PcmKind::I16;
-  else return PcmKind::U16;
+  if constexpr (std::is_same_v<T, float>)
+    return PcmKind::F32;
+  else if constexpr (std::is_same_v<T, std::int16_t>)
+    return PcmKind::I16;
+  else
+    return PcmKind::U16;
 }
 
 // One step of setting up the simulated audio unit; a test can make it fail.
@@ -53,20 +56,29 @@ OSStatus unit_step(sim::Call call, AudioObjectID device) {
 
 Result<SupportedStreamConfig> default_config(AudioObjectID device, AudioObjectPropertyScope scope) {
   AudioStreamBasicDescription format{};
-  const OSStatus status = get_property_data(device, {kAudioDevicePropertyStreamFormat, scope, kAudioObjectPropertyElementMain}, format);
-  if (status == platform::kAudioHardwareUnknownPropertyError) return ErrorText{std::string(kStreamTypeNotSupportedText)};
+  const OSStatus status =
+      get_property_data(device, {kAudioDevicePropertyStreamFormat, scope, kAudioObjectPropertyElementMain}, format);
+  if (status == platform::kAudioHardwareUnknownPropertyError)
+    return ErrorText{std::string(kStreamTypeNotSupportedText)};
   if (status != kAudioHardwareNoError) return backend_failure(status);
   SampleFormat sample_format;
   switch (platform::pcm_kind(format)) {
-    case PcmKind::F32: sample_format = SampleFormat::F32; break;
-    case PcmKind::I16: sample_format = SampleFormat::I16; break;
-    default: return ErrorText{std::string(kStreamTypeNotSupportedText)};
+    case PcmKind::F32:
+      sample_format = SampleFormat::F32;
+      break;
+    case PcmKind::I16:
+      sample_format = SampleFormat::I16;
+      break;
+    default:
+      return ErrorText{std::string(kStreamTypeNotSupportedText)};
   }
   AudioValueRange range{};
-  if (OSStatus s = get_property_data(device, global(kAudioDevicePropertyBufferFrameSizeRange), range); s != kAudioHardwareNoError)
+  if (OSStatus s = get_property_data(device, global(kAudioDevicePropertyBufferFrameSizeRange), range);
+      s != kAudioHardwareNoError)
     return backend_failure(s);
   const auto channels = static_cast<std::uint16_t>(std::min<std::uint32_t>(format.mChannelsPerFrame, 0xFFFF));
-  return SupportedStreamConfig{channels, rounded_rate(format.mSampleRate),
+  return SupportedStreamConfig{channels,
+                               rounded_rate(format.mSampleRate),
                                {static_cast<std::uint32_t>(range.mMinimum), static_cast<std::uint32_t>(range.mMaximum)},
                                sample_format};
 }
@@ -109,7 +121,8 @@ struct Stream::Core {
   ~Core() {
     (void)stop();
     if (proc_id) (void)destroy_io_proc_id(device, proc_id);
-    if (loss_listener) (void)remove_property_listener(device, global(kAudioDevicePropertyDeviceIsAlive), device_lost, this);
+    if (loss_listener)
+      (void)remove_property_listener(device, global(kAudioDevicePropertyDeviceIsAlive), device_lost, this);
   }
 
   // A buffer cannot be timed without the host time base: it is not delivered.
@@ -117,7 +130,8 @@ struct Stream::Core {
     HostTimebase timebase;
     status = host_timebase(timebase);
     if (status == kAudioHardwareNoError) return true;
-    report({StreamError::Kind::BackendSpecific, backend_error_text("the host time base is unavailable (" + status_text(status) + ")")});
+    report({StreamError::Kind::BackendSpecific,
+            backend_error_text("the host time base is unavailable (" + status_text(status) + ")")});
     return false;
   }
 
@@ -159,12 +173,15 @@ Result<Stream> build_stream(AudioObjectID device, bool watch_device, AudioObject
                             const StreamConfig& config, std::function<void(void*, std::size_t)> data,
                             ErrorCallback error) {
   std::uint32_t alive = 0;
-  if (OSStatus s = get_property_data(device, global(kAudioDevicePropertyDeviceIsAlive), alive); s != kAudioHardwareNoError)
+  if (OSStatus s = get_property_data(device, global(kAudioDevicePropertyDeviceIsAlive), alive);
+      s != kAudioHardwareNoError)
     return backend_failure(s);
   if (!alive) return ErrorText{std::string(kDeviceNotAvailableText)};
   AudioStreamBasicDescription format{};
-  const OSStatus read = get_property_data(device, {kAudioDevicePropertyStreamFormat, scope, kAudioObjectPropertyElementMain}, format);
-  if (read == platform::kAudioHardwareUnknownPropertyError) return ErrorText{std::string(kStreamConfigNotSupportedText)};
+  const OSStatus read =
+      get_property_data(device, {kAudioDevicePropertyStreamFormat, scope, kAudioObjectPropertyElementMain}, format);
+  if (read == platform::kAudioHardwareUnknownPropertyError)
+    return ErrorText{std::string(kStreamConfigNotSupportedText)};
   if (read != kAudioHardwareNoError) return backend_failure(read);
   if (platform::pcm_kind(format) != kind || format.mChannelsPerFrame != config.channels ||
       rounded_rate(format.mSampleRate) != config.sample_rate)
@@ -184,7 +201,8 @@ Result<Stream> build_stream(AudioObjectID device, bool watch_device, AudioObject
     return backend_failure(s);
   }
   if (watch_device) {
-    if (OSStatus s = add_property_listener(device, global(kAudioDevicePropertyDeviceIsAlive), Stream::Core::device_lost, core.get());
+    if (OSStatus s = add_property_listener(device, global(kAudioDevicePropertyDeviceIsAlive), Stream::Core::device_lost,
+                                           core.get());
         s != kAudioHardwareNoError)
       return backend_failure(s);
     core->loss_listener = true;
@@ -213,8 +231,8 @@ Result<void> Stream::pause() {
 
 Result<std::string> Device::name() const {
   StringRef name;
-  const OSStatus status =
-      get_property_data(id_, {kAudioObjectPropertyName, kAudioDevicePropertyScopeOutput, kAudioObjectPropertyElementMain}, name);
+  const OSStatus status = get_property_data(
+      id_, {kAudioObjectPropertyName, kAudioDevicePropertyScopeOutput, kAudioObjectPropertyElementMain}, name);
   if (status != kAudioHardwareNoError) return backend_failure(status);
   if (!name) return ErrorText{backend_error_text("the device has no name")};
   if (!is_valid_utf8(*name)) return ErrorText{backend_error_text("the device name is not UTF-8")};
@@ -230,7 +248,8 @@ Result<SupportedStreamConfig> Device::default_output_config() const {
 }
 
 template <class T>
-Result<Stream> Device::build_input_stream(const StreamConfig& config, InputCallback<T> data, ErrorCallback error) const {
+Result<Stream> Device::build_input_stream(const StreamConfig& config, InputCallback<T> data,
+                                          ErrorCallback error) const {
   auto raw = [data = std::move(data)](void* samples, std::size_t count) {
     data(std::span<const T>(static_cast<const T*>(samples), count));
   };
@@ -238,7 +257,8 @@ Result<Stream> Device::build_input_stream(const StreamConfig& config, InputCallb
                       std::move(error));
 }
 
-template Result<Stream> Device::build_input_stream<float>(const StreamConfig&, InputCallback<float>, ErrorCallback) const;
+template Result<Stream> Device::build_input_stream<float>(const StreamConfig&, InputCallback<float>,
+                                                          ErrorCallback) const;
 template Result<Stream> Device::build_input_stream<std::int16_t>(const StreamConfig&, InputCallback<std::int16_t>,
                                                                  ErrorCallback) const;
 template Result<Stream> Device::build_input_stream<std::uint16_t>(const StreamConfig&, InputCallback<std::uint16_t>,
@@ -249,7 +269,8 @@ Result<Stream> Device::build_output_stream(const StreamConfig& config, OutputCal
     data(std::span<float>(static_cast<float*>(samples), count));
   };
   // The output unit follows the device it is bound to; no loss listener.
-  return build_stream(id_, false, kAudioDevicePropertyScopeOutput, PcmKind::F32, config, std::move(raw), std::move(error));
+  return build_stream(id_, false, kAudioDevicePropertyScopeOutput, PcmKind::F32, config, std::move(raw),
+                      std::move(error));
 }
 
 Result<std::vector<Device>> input_devices() {
@@ -260,8 +281,9 @@ Result<std::vector<Device>> input_devices() {
   std::vector<Device> devices;
   for (AudioObjectID id : ids) {
     AudioStreamBasicDescription format{};
-    if (get_property_data(id, {kAudioDevicePropertyStreamFormat, kAudioDevicePropertyScopeInput, kAudioObjectPropertyElementMain},
-                          format) == kAudioHardwareNoError)
+    if (get_property_data(
+            id, {kAudioDevicePropertyStreamFormat, kAudioDevicePropertyScopeInput, kAudioObjectPropertyElementMain},
+            format) == kAudioHardwareNoError)
       devices.push_back(Device(id, false));
   }
   return devices;
@@ -269,14 +291,16 @@ Result<std::vector<Device>> input_devices() {
 
 std::optional<Device> default_input_device() {
   AudioObjectID id = kAudioObjectUnknown;
-  if (get_property_data(kAudioObjectSystemObject, global(kAudioHardwarePropertyDefaultInputDevice), id) != kAudioHardwareNoError)
+  if (get_property_data(kAudioObjectSystemObject, global(kAudioHardwarePropertyDefaultInputDevice), id) !=
+      kAudioHardwareNoError)
     return std::nullopt;
   return Device(id, true);
 }
 
 std::optional<Device> default_output_device() {
   AudioObjectID id = kAudioObjectUnknown;
-  if (get_property_data(kAudioObjectSystemObject, global(kAudioHardwarePropertyDefaultOutputDevice), id) != kAudioHardwareNoError)
+  if (get_property_data(kAudioObjectSystemObject, global(kAudioHardwarePropertyDefaultOutputDevice), id) !=
+      kAudioHardwareNoError)
     return std::nullopt;
   return Device(id, true);
 }

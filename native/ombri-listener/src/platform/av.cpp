@@ -17,11 +17,16 @@ std::optional<AudioFormat> AudioFormat::with_stream_description(const hal::Audio
 
 AVAudioCommonFormat AudioFormat::common_format() const {
   switch (platform::pcm_kind(description_)) {
-    case platform::PcmKind::F32: return AVAudioPCMFormatFloat32;
-    case platform::PcmKind::F64: return AVAudioPCMFormatFloat64;
-    case platform::PcmKind::I16: return AVAudioPCMFormatInt16;
-    case platform::PcmKind::I32: return AVAudioPCMFormatInt32;
-    default: return AVAudioOtherFormat;
+    case platform::PcmKind::F32:
+      return AVAudioPCMFormatFloat32;
+    case platform::PcmKind::F64:
+      return AVAudioPCMFormatFloat64;
+    case platform::PcmKind::I16:
+      return AVAudioPCMFormatInt16;
+    case platform::PcmKind::I32:
+      return AVAudioPCMFormatInt32;
+    default:
+      return AVAudioOtherFormat;
   }
 }
 

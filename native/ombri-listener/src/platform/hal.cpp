@@ -24,8 +24,7 @@ std::uint32_t data_size(const PropertyValue& value) {
 
 }  // namespace
 
-OSStatus get_property_data_size(AudioObjectID object, const AudioObjectPropertyAddress& address,
-                                std::uint32_t& size) {
+OSStatus get_property_data_size(AudioObjectID object, const AudioObjectPropertyAddress& address, std::uint32_t& size) {
   PropertyValue value;
   if (OSStatus status = sim::audio_world().get_property(object, address, value, sim::Call::GetPropertyDataSize);
       status != kAudioHardwareNoError)
@@ -88,9 +87,9 @@ OSStatus host_timebase(HostTimebase& timebase) {
 }
 
 std::uint64_t host_time_now() {
-  return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(
-                                        std::chrono::steady_clock::now().time_since_epoch())
-                                        .count());
+  return static_cast<std::uint64_t>(
+      std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+          .count());
 }
 
 }  // namespace ombri::hal

@@ -24,8 +24,7 @@ using PropertyValue = std::variant<std::uint32_t, double, StringRef, std::vector
 
 // The size in bytes that the property's data takes (4 per device id in a list,
 // 8 for a string reference, 40 for a stream description).
-OSStatus get_property_data_size(AudioObjectID object, const AudioObjectPropertyAddress& address,
-                                std::uint32_t& size);
+OSStatus get_property_data_size(AudioObjectID object, const AudioObjectPropertyAddress& address, std::uint32_t& size);
 
 OSStatus get_property_value(AudioObjectID object, const AudioObjectPropertyAddress& address, PropertyValue& value);
 

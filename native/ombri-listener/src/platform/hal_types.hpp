@@ -12,7 +12,6 @@
 namespace ombri::hal {
 
 using platform::fourcc;
-using platform::OSStatus;
 using platform::kAudio_ParamError;
 using platform::kAudioHardwareBadDeviceError;
 using platform::kAudioHardwareBadObjectError;
@@ -23,6 +22,7 @@ using platform::kAudioHardwareNotRunningError;
 using platform::kAudioHardwareUnknownPropertyError;
 using platform::kAudioHardwareUnspecifiedError;
 using platform::kAudioHardwareUnsupportedOperationError;
+using platform::OSStatus;
 
 using AudioObjectID = std::uint32_t;
 using AudioObjectPropertySelector = std::uint32_t;
@@ -123,14 +123,12 @@ struct AudioTimeStamp {
 };
 
 using AudioDeviceIOProcID = std::uint32_t;  // 0 is never a valid id
-using AudioDeviceIOProc = OSStatus (*)(AudioObjectID device, const AudioTimeStamp* now,
-                                       const AudioBufferList* input, const AudioTimeStamp* input_time,
-                                       AudioBufferList* output, const AudioTimeStamp* output_time,
-                                       void* client_data);
+using AudioDeviceIOProc = OSStatus (*)(AudioObjectID device, const AudioTimeStamp* now, const AudioBufferList* input,
+                                       const AudioTimeStamp* input_time, AudioBufferList* output,
+                                       const AudioTimeStamp* output_time, void* client_data);
 
 using AudioObjectPropertyListenerProc = OSStatus (*)(AudioObjectID object, std::uint32_t address_count,
-                                                     const AudioObjectPropertyAddress* addresses,
-                                                     void* client_data);
+                                                     const AudioObjectPropertyAddress* addresses, void* client_data);
 
 // The ratio that turns host time into nanoseconds.
 struct HostTimebase {

@@ -34,12 +34,27 @@ AudioStreamBasicDescription pcm_format(double sample_rate, std::uint32_t channel
   std::uint32_t bits = 32;
   std::uint32_t flags = hal::kAudioFormatFlagIsPacked;
   switch (kind) {
-    case PcmKind::F32: flags |= hal::kAudioFormatFlagIsFloat; break;
-    case PcmKind::F64: bits = 64; flags |= hal::kAudioFormatFlagIsFloat; break;
-    case PcmKind::I16: bits = 16; flags |= hal::kAudioFormatFlagIsSignedInteger; break;
-    case PcmKind::I32: flags |= hal::kAudioFormatFlagIsSignedInteger; break;
-    case PcmKind::U16: bits = 16; break;
-    case PcmKind::Other: bits = 24; flags |= hal::kAudioFormatFlagIsSignedInteger; break;  // packed 24-bit
+    case PcmKind::F32:
+      flags |= hal::kAudioFormatFlagIsFloat;
+      break;
+    case PcmKind::F64:
+      bits = 64;
+      flags |= hal::kAudioFormatFlagIsFloat;
+      break;
+    case PcmKind::I16:
+      bits = 16;
+      flags |= hal::kAudioFormatFlagIsSignedInteger;
+      break;
+    case PcmKind::I32:
+      flags |= hal::kAudioFormatFlagIsSignedInteger;
+      break;
+    case PcmKind::U16:
+      bits = 16;
+      break;
+    case PcmKind::Other:
+      bits = 24;
+      flags |= hal::kAudioFormatFlagIsSignedInteger;
+      break;  // packed 24-bit
   }
   const std::uint32_t frame_bytes = bits / 8 * channels;
   return {sample_rate, hal::kAudioFormatLinearPCM, flags, frame_bytes, 1, frame_bytes, channels, bits, 0};
@@ -74,18 +89,25 @@ std::size_t pcm_bytes(std::size_t samples, const AudioStreamBasicDescription& fo
 
 void encode_pcm(std::span<const float> samples, const AudioStreamBasicDescription& format, void* out) {
   switch (pcm_kind(format)) {
-    case PcmKind::F32: encode_each<float>(samples, out, [](float x) { return x; }); break;
-    case PcmKind::F64: encode_each<double>(samples, out, [](float x) { return static_cast<double>(x); }); break;
-    case PcmKind::I16: encode_each<std::int16_t>(samples, out, [](float x) { return scaled<std::int16_t>(x, 32768.0); }); break;
+    case PcmKind::F32:
+      encode_each<float>(samples, out, [](float x) { return x; });
+      break;
+    case PcmKind::F64:
+      encode_each<double>(samples, out, [](float x) { return static_cast<double>(x); });
+      break;
+    case PcmKind::I16:
+      encode_each<std::int16_t>(samples, out, [](float x) { return scaled<std::int16_t>(x, 32768.0); });
+      break;
     case PcmKind::I32:
       encode_each<std::int32_t>(samples, out, [](float x) { return scaled<std::int32_t>(x, 2147483648.0); });
       break;
     case PcmKind::U16:
-      encode_each<std::uint16_t>(samples, out, [](float x) {
-        return static_cast<std::uint16_t>(scaled<std::int16_t>(x, 32768.0) + 32768);
-      });
+      encode_each<std::uint16_t>(
+          samples, out, [](float x) { return static_cast<std::uint16_t>(scaled<std::int16_t>(x, 32768.0) + 32768); });
       break;
-    case PcmKind::Other: std::memset(out, 0, pcm_bytes(samples.size(), format)); break;
+    case PcmKind::Other:
+      std::memset(out, 0, pcm_bytes(samples.size(), format));
+      break;
   }
 }
 

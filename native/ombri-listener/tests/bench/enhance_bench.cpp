@@ -46,9 +46,8 @@ struct Files {
 };
 
 void report_rate(benchmark::State& state) {
-  state.counters["audio_s_per_s"] =
-      benchmark::Counter(static_cast<double>(kSeconds) * static_cast<double>(state.iterations()),
-                         benchmark::Counter::kIsRate);
+  state.counters["audio_s_per_s"] = benchmark::Counter(
+      static_cast<double>(kSeconds) * static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
 }
 
 void BM_EnhanceWav(benchmark::State& state) {

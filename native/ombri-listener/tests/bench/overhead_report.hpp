@@ -27,8 +27,8 @@ class MedianReporter : public benchmark::ConsoleReporter {
 
 // `ours` and `alone` are the benchmark names as printed, without "_median".
 // Flags given on the command line come after the defaults and win.
-inline int run_with_overhead(int argc, char** argv, const std::string& ours, const std::string& alone,
-                             const char* what, double target_percent) {
+inline int run_with_overhead(int argc, char** argv, const std::string& ours, const std::string& alone, const char* what,
+                             double target_percent) {
   std::string repetitions = "--benchmark_repetitions=7";
   std::string interleaving = "--benchmark_enable_random_interleaving=true";
   std::string aggregates = "--benchmark_report_aggregates_only=true";

@@ -40,8 +40,8 @@ void BM_StatusLines(benchmark::State& state) {
     waitpid(pid, &status, 0);
     posix_spawn_file_actions_destroy(&actions);
   }
-  state.counters["lines_per_second"] =
-      benchmark::Counter(static_cast<double>(kLines) * static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+  state.counters["lines_per_second"] = benchmark::Counter(
+      static_cast<double>(kLines) * static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
   std::remove(requests.c_str());
 }
 BENCHMARK(BM_StatusLines)->Unit(benchmark::kMillisecond)->UseRealTime();

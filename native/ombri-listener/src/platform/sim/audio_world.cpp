@@ -58,8 +58,8 @@ bool AudioWorld::State::object_exists(AudioObjectID id) const {
 }
 
 void AudioWorld::State::notify(AudioObjectID object, AudioObjectPropertySelector selector) {
-  notifications.emplace_back(object, AudioObjectPropertyAddress{selector, kAudioObjectPropertyScopeGlobal,
-                                                                kAudioObjectPropertyElementMain});
+  notifications.emplace_back(
+      object, AudioObjectPropertyAddress{selector, kAudioObjectPropertyScopeGlobal, kAudioObjectPropertyElementMain});
   changed.notify_all();
 }
 
@@ -258,8 +258,8 @@ OSStatus stream_format(const DeviceSpec& spec, AudioObjectPropertyScope scope, P
 
 }  // namespace
 
-OSStatus AudioWorld::get_property(AudioObjectID object, const AudioObjectPropertyAddress& address,
-                                  PropertyValue& value, Call call) {
+OSStatus AudioWorld::get_property(AudioObjectID object, const AudioObjectPropertyAddress& address, PropertyValue& value,
+                                  Call call) {
   if (auto fault = take_fault(call, object, &address)) return *fault;
   State& s = *state_;
   std::lock_guard lock(s.mutex);
@@ -275,7 +275,8 @@ OSStatus AudioWorld::get_property(AudioObjectID object, const AudioObjectPropert
       return kAudioHardwareNoError;
     }
     if (selector == kAudioHardwarePropertyDefaultInputDevice || selector == kAudioHardwarePropertyDefaultOutputDevice) {
-      const AudioObjectID id = selector == kAudioHardwarePropertyDefaultInputDevice ? s.default_input : s.default_output;
+      const AudioObjectID id =
+          selector == kAudioHardwarePropertyDefaultInputDevice ? s.default_input : s.default_output;
       if (id == kAudioObjectUnknown) return kAudioHardwareBadDeviceError;
       value = id;
       return kAudioHardwareNoError;
@@ -286,24 +287,41 @@ OSStatus AudioWorld::get_property(AudioObjectID object, const AudioObjectPropert
   if (auto it = s.devices.find(object); it != s.devices.end()) {
     const DeviceSpec& spec = it->second.spec;
     switch (selector) {
-      case kAudioObjectPropertyName: value = spec.name; return kAudioHardwareNoError;
-      case kAudioDevicePropertyDeviceUID: value = StringRef(spec.uid); return kAudioHardwareNoError;
-      case kAudioDevicePropertyTransportType: value = spec.transport; return kAudioHardwareNoError;
-      case kAudioDevicePropertyDeviceIsAlive: value = std::uint32_t(spec.alive); return kAudioHardwareNoError;
+      case kAudioObjectPropertyName:
+        value = spec.name;
+        return kAudioHardwareNoError;
+      case kAudioDevicePropertyDeviceUID:
+        value = StringRef(spec.uid);
+        return kAudioHardwareNoError;
+      case kAudioDevicePropertyTransportType:
+        value = spec.transport;
+        return kAudioHardwareNoError;
+      case kAudioDevicePropertyDeviceIsAlive:
+        value = std::uint32_t(spec.alive);
+        return kAudioHardwareNoError;
       case kAudioDevicePropertyDeviceIsRunningSomewhere:
         value = std::uint32_t(spec.running_somewhere || s.running_procs_on(object) > 0);
         return kAudioHardwareNoError;
-      case kAudioDevicePropertyStreamFormat: return stream_format(spec, address.mScope, value);
-      case kAudioDevicePropertyBufferFrameSize: value = spec.buffer_frames; return kAudioHardwareNoError;
-      case kAudioDevicePropertyBufferFrameSizeRange: value = spec.buffer_frame_range; return kAudioHardwareNoError;
-      default: return kAudioHardwareUnknownPropertyError;
+      case kAudioDevicePropertyStreamFormat:
+        return stream_format(spec, address.mScope, value);
+      case kAudioDevicePropertyBufferFrameSize:
+        value = spec.buffer_frames;
+        return kAudioHardwareNoError;
+      case kAudioDevicePropertyBufferFrameSizeRange:
+        value = spec.buffer_frame_range;
+        return kAudioHardwareNoError;
+      default:
+        return kAudioHardwareUnknownPropertyError;
     }
   }
 
   if (auto it = s.taps.find(object); it != s.taps.end()) {
-    if (selector == kAudioTapPropertyUID) value = StringRef(it->second.uid);
-    else if (selector == kAudioTapPropertyFormat) value = it->second.format;
-    else return kAudioHardwareUnknownPropertyError;
+    if (selector == kAudioTapPropertyUID)
+      value = StringRef(it->second.uid);
+    else if (selector == kAudioTapPropertyFormat)
+      value = it->second.format;
+    else
+      return kAudioHardwareUnknownPropertyError;
     return kAudioHardwareNoError;
   }
 
@@ -314,10 +332,18 @@ OSStatus AudioWorld::get_property(AudioObjectID object, const AudioObjectPropert
       for (const auto& [id, tap] : s.taps)
         if (!first_tap && tap.uid == sub.uid) first_tap = &tap;
     switch (selector) {
-      case kAudioObjectPropertyName: value = StringRef(description.name); return kAudioHardwareNoError;
-      case kAudioDevicePropertyDeviceUID: value = StringRef(description.uid); return kAudioHardwareNoError;
-      case kAudioDevicePropertyTransportType: value = kAudioDeviceTransportTypeAggregate; return kAudioHardwareNoError;
-      case kAudioDevicePropertyDeviceIsAlive: value = std::uint32_t(1); return kAudioHardwareNoError;
+      case kAudioObjectPropertyName:
+        value = StringRef(description.name);
+        return kAudioHardwareNoError;
+      case kAudioDevicePropertyDeviceUID:
+        value = StringRef(description.uid);
+        return kAudioHardwareNoError;
+      case kAudioDevicePropertyTransportType:
+        value = kAudioDeviceTransportTypeAggregate;
+        return kAudioHardwareNoError;
+      case kAudioDevicePropertyDeviceIsAlive:
+        value = std::uint32_t(1);
+        return kAudioHardwareNoError;
       case kAudioDevicePropertyDeviceIsRunningSomewhere:
         value = std::uint32_t(s.running_procs_on(object) > 0);
         return kAudioHardwareNoError;
@@ -329,7 +355,8 @@ OSStatus AudioWorld::get_property(AudioObjectID object, const AudioObjectPropert
         if (!first_tap) return kAudioHardwareUnknownPropertyError;
         value = first_tap->buffer_frames;
         return kAudioHardwareNoError;
-      default: return kAudioHardwareUnknownPropertyError;
+      default:
+        return kAudioHardwareUnknownPropertyError;
     }
   }
   return kAudioHardwareBadObjectError;
@@ -361,7 +388,8 @@ OSStatus AudioWorld::create_aggregate(const AggregateDeviceDescription& descript
   for (const auto& [id, existing] : s.aggregates)
     if (existing.uid == description.uid) return kAudioHardwareIllegalOperationError;
   for (const auto& sub : description.taps) {
-    const bool known = std::any_of(s.taps.begin(), s.taps.end(), [&](const auto& t) { return t.second.uid == sub.uid; });
+    const bool known =
+        std::any_of(s.taps.begin(), s.taps.end(), [&](const auto& t) { return t.second.uid == sub.uid; });
     if (!known) return kAudioHardwareIllegalOperationError;
   }
   device = s.next_object_id++;
@@ -387,6 +415,8 @@ OSStatus AudioWorld::destroy_aggregate(AudioObjectID device) {
   return kAudioHardwareNoError;
 }
 
-AudioWorld& audio_world() { return current_world<AudioWorld, AudioWorldSpec>("OMBRI_SIM_AUDIO", load_audio_world_file); }
+AudioWorld& audio_world() {
+  return current_world<AudioWorld, AudioWorldSpec>("OMBRI_SIM_AUDIO", load_audio_world_file);
+}
 
 }  // namespace ombri::sim

@@ -40,8 +40,8 @@ enum class Call {
   DeviceStart,
   DeviceStop,
   HostTimebase,
-  AudioFormatInit,       // the format object comes back empty; status unused
-  AudioUnitNew,          // finding the output component and making the unit
+  AudioFormatInit,  // the format object comes back empty; status unused
+  AudioUnitNew,     // finding the output component and making the unit
   AudioUnitInitialize,
   AudioUnitSetProperty,  // binding the device, the stream format, the callback
   AudioUnitRender,
@@ -50,11 +50,26 @@ enum class Call {
 // Fault(Call::GetPropertyData, -50).on(mic).property(kAudioObjectPropertyName).times(2)
 struct Fault {
   Fault(Call call, OSStatus status) : call(call), status(status) {}
-  Fault& on(AudioObjectID id) { object = id; return *this; }
-  Fault& property(hal::AudioObjectPropertySelector which) { selector = which; return *this; }
-  Fault& in_scope(hal::AudioObjectPropertyScope which) { scope = which; return *this; }
-  Fault& times(int count) { remaining = count; return *this; }
-  Fault& always() { remaining = -1; return *this; }
+  Fault& on(AudioObjectID id) {
+    object = id;
+    return *this;
+  }
+  Fault& property(hal::AudioObjectPropertySelector which) {
+    selector = which;
+    return *this;
+  }
+  Fault& in_scope(hal::AudioObjectPropertyScope which) {
+    scope = which;
+    return *this;
+  }
+  Fault& times(int count) {
+    remaining = count;
+    return *this;
+  }
+  Fault& always() {
+    remaining = -1;
+    return *this;
+  }
 
   Call call;
   OSStatus status;

@@ -119,7 +119,8 @@ void run_io_proc(AudioWorld::State& s, std::shared_ptr<IoProcEntry> entry, std::
     }
     ++entry->in_flight;
     lock.unlock();
-    const AudioTimeStamp stamp{sample_time, host_time_now(), kAudioTimeStampSampleTimeValid | kAudioTimeStampHostTimeValid};
+    const AudioTimeStamp stamp{sample_time, host_time_now(),
+                               kAudioTimeStampSampleTimeValid | kAudioTimeStampHostTimeValid};
     entry->proc(entry->device, &stamp, &cycle.input, &stamp, &cycle.output, &stamp, entry->client_data);
     lock.lock();
     --entry->in_flight;

@@ -13,8 +13,8 @@ namespace {
 bool same_registration(const ListenerEntry& entry, AudioObjectID object, const AudioObjectPropertyAddress& address,
                        AudioObjectPropertyListenerProc proc, void* client_data) {
   return entry.object == object && entry.address.mSelector == address.mSelector &&
-         entry.address.mScope == address.mScope && entry.address.mElement == address.mElement &&
-         entry.proc == proc && entry.client_data == client_data;
+         entry.address.mScope == address.mScope && entry.address.mElement == address.mElement && entry.proc == proc &&
+         entry.client_data == client_data;
 }
 
 bool listens_to(const ListenerEntry& entry, AudioObjectID object, const AudioObjectPropertyAddress& changed) {
@@ -72,8 +72,7 @@ OSStatus AudioWorld::remove_listener(AudioObjectID object, const AudioObjectProp
   if (it == s.listeners.end()) return platform::kAudioHardwareIllegalOperationError;
   const std::shared_ptr<ListenerEntry> entry = *it;
   s.listeners.erase(it);
-  if (s.notifier.get_id() != std::this_thread::get_id())
-    s.changed.wait(lock, [&] { return entry->in_flight == 0; });
+  if (s.notifier.get_id() != std::this_thread::get_id()) s.changed.wait(lock, [&] { return entry->in_flight == 0; });
   return kAudioHardwareNoError;
 }
 

@@ -23,8 +23,8 @@ namespace ombri::sim {
 struct AccessAnswer {
   enum class Decision { Grant, Deny, Never };
   Decision decision = Decision::Grant;
-  std::chrono::milliseconds delay{0};   // how long the user takes
-  std::optional<std::string> error;     // handed to the completion with the decision
+  std::chrono::milliseconds delay{0};  // how long the user takes
+  std::optional<std::string> error;    // handed to the completion with the decision
 };
 
 enum class QueryRaise { None, Predicate, Query };

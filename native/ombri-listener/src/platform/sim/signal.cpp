@@ -38,8 +38,8 @@ Result<Signal> wav_signal(const std::string& path, bool loop) {
   return Signal{Samples{std::move(*values), loop}};
 }
 
-void SignalCursor::fill(const Signal& signal, std::uint64_t generation, double sample_rate,
-                        std::uint32_t channels, std::span<float> out) {
+void SignalCursor::fill(const Signal& signal, std::uint64_t generation, double sample_rate, std::uint32_t channels,
+                        std::span<float> out) {
   if (generation != generation_) {
     generation_ = generation;
     frame_ = 0;

@@ -26,7 +26,8 @@ struct BadWorld {
 // world file is an error rather than a silently different world.
 class Fields {
  public:
-  Fields(const Json& object, std::string where, std::set<std::string> known) : object_(object), where_(std::move(where)) {
+  Fields(const Json& object, std::string where, std::set<std::string> known)
+      : object_(object), where_(std::move(where)) {
     if (!object.is_object()) bad(where_, "expected an object");
     for (const auto& [key, value] : object.items())
       if (!known.count(key)) bad(where_, fmt::format("unknown key \"{}\"", key));
@@ -94,9 +95,12 @@ AudioStreamBasicDescription stream_format(const Json& json, const std::string& w
   const double rate = f.number("rate", 48000.0);
   const std::uint32_t channels = whole(f.number("channels", 1.0), f.at("channels"), 1, 64);
   const auto kind = choice<platform::PcmKind>(f.at("sample"), f.text("sample").value_or("f32"),
-                                              {{"f32", platform::PcmKind::F32}, {"f64", platform::PcmKind::F64},
-                                               {"i16", platform::PcmKind::I16}, {"i32", platform::PcmKind::I32},
-                                               {"u16", platform::PcmKind::U16}, {"i24", platform::PcmKind::Other}});
+                                              {{"f32", platform::PcmKind::F32},
+                                               {"f64", platform::PcmKind::F64},
+                                               {"i16", platform::PcmKind::I16},
+                                               {"i32", platform::PcmKind::I32},
+                                               {"u16", platform::PcmKind::U16},
+                                               {"i24", platform::PcmKind::Other}});
   return platform::pcm_format(rate, channels, kind);
 }
 
@@ -116,7 +120,8 @@ Signal signal(const Json* json, const std::string& where, const std::string& bas
     const Json* values = f.find("values");
     if (!values || !values->is_array()) bad(f.at("values"), "expected an array");
     Samples samples{{}, f.flag("loop", false)};
-    for (const Json& value : *values) samples.values.push_back(static_cast<float>(Fields::number_value(value, f.at("values"))));
+    for (const Json& value : *values)
+      samples.values.push_back(static_cast<float>(Fields::number_value(value, f.at("values"))));
     return samples;
   }
   if (kind == "wav") {
@@ -138,7 +143,8 @@ std::uint32_t transport(const std::string& code, const std::string& where) {
 }
 
 DeviceSpec device(const Json& json, const std::string& where, const std::string& base_dir) {
-  Fields f(json, where, {"uid", "name", "transport", "input", "output", "bufferFrames", "alive", "runningSomewhere", "signal"});
+  Fields f(json, where,
+           {"uid", "name", "transport", "input", "output", "bufferFrames", "alive", "runningSomewhere", "signal"});
   DeviceSpec spec;
   spec.uid = f.text("uid").value_or("");
   if (spec.uid.empty()) bad(f.at("uid"), "every device needs a uid");
@@ -171,12 +177,15 @@ std::string directory_of(const std::string& path) {
 
 eventkit::EKParticipantStatus participant_status(const Fields& f) {
   using namespace eventkit;
-  return choice<EKParticipantStatus>(
-      f.at("status"), f.text("status").value_or("unknown"),
-      {{"unknown", EKParticipantStatusUnknown}, {"pending", EKParticipantStatusPending},
-       {"accepted", EKParticipantStatusAccepted}, {"declined", EKParticipantStatusDeclined},
-       {"tentative", EKParticipantStatusTentative}, {"delegated", EKParticipantStatusDelegated},
-       {"completed", EKParticipantStatusCompleted}, {"inProcess", EKParticipantStatusInProcess}});
+  return choice<EKParticipantStatus>(f.at("status"), f.text("status").value_or("unknown"),
+                                     {{"unknown", EKParticipantStatusUnknown},
+                                      {"pending", EKParticipantStatusPending},
+                                      {"accepted", EKParticipantStatusAccepted},
+                                      {"declined", EKParticipantStatusDeclined},
+                                      {"tentative", EKParticipantStatusTentative},
+                                      {"delegated", EKParticipantStatusDelegated},
+                                      {"completed", EKParticipantStatusCompleted},
+                                      {"inProcess", EKParticipantStatusInProcess}});
 }
 
 eventkit::Participant participant(const Json& json, const std::string& where) {
@@ -195,7 +204,8 @@ eventkit::Calendar calendar(const Json& json, const std::string& where) {
       for (const Json& c : *color) value.components->push_back(Fields::number_value(c, f.at("color")));
     } else {
       Fields colour_fields(*color, f.at("color"), {"components"});
-      if (const Json* c = colour_fields.find("components"); c && !c->is_null()) bad(f.at("color"), "give components as an array");
+      if (const Json* c = colour_fields.find("components"); c && !c->is_null())
+        bad(f.at("color"), "give components as an array");
     }
     result.cg_color = std::move(value);
   }
@@ -203,8 +213,9 @@ eventkit::Calendar calendar(const Json& json, const std::string& where) {
 }
 
 Event event(const Json& json, const std::string& where, double now) {
-  Fields f(json, where, {"id", "title", "startsInMinutes", "endsInMinutes", "allDay", "location", "notes", "url",
-                         "organizer", "attendees", "calendar"});
+  Fields f(json, where,
+           {"id", "title", "startsInMinutes", "endsInMinutes", "allDay", "location", "notes", "url", "organizer",
+            "attendees", "calendar"});
   Event e;
   e.event_identifier = f.text("id");
   e.title = f.text("title");
@@ -237,7 +248,8 @@ Result<AudioWorldSpec> audio_world_from_json(const Json& world, const std::strin
       std::set<std::string> uids;
       for (std::size_t i = 0; i < devices->size(); ++i) {
         spec.devices.push_back(device((*devices)[i], fmt::format("{}[{}]", f.at("devices"), i), base_dir));
-        if (!uids.insert(spec.devices.back().uid).second) bad(f.at("devices"), "uid \"" + spec.devices.back().uid + "\" is used twice");
+        if (!uids.insert(spec.devices.back().uid).second)
+          bad(f.at("devices"), "uid \"" + spec.devices.back().uid + "\" is used twice");
       }
       for (const char* key : {"defaultInput", "defaultOutput"}) {
         const auto uid = f.text(key);
@@ -272,23 +284,27 @@ Result<CalendarWorldSpec> calendar_world_from_json(const Json& world, double now
   try {
     Fields f(world, "calendar", {"authorization", "answer", "raise", "events"});
     CalendarWorldSpec spec;
-    spec.authorization = choice<EKAuthorizationStatus>(
-        f.at("authorization"), f.text("authorization").value_or("notDetermined"),
-        {{"notDetermined", EKAuthorizationStatusNotDetermined}, {"restricted", EKAuthorizationStatusRestricted},
-         {"denied", EKAuthorizationStatusDenied}, {"fullAccess", EKAuthorizationStatusFullAccess},
-         {"writeOnly", EKAuthorizationStatusWriteOnly}});
+    spec.authorization =
+        choice<EKAuthorizationStatus>(f.at("authorization"), f.text("authorization").value_or("notDetermined"),
+                                      {{"notDetermined", EKAuthorizationStatusNotDetermined},
+                                       {"restricted", EKAuthorizationStatusRestricted},
+                                       {"denied", EKAuthorizationStatusDenied},
+                                       {"fullAccess", EKAuthorizationStatusFullAccess},
+                                       {"writeOnly", EKAuthorizationStatusWriteOnly}});
     if (const Json* answer = f.find("answer")) {
       Fields a(*answer, f.at("answer"), {"decision", "delaySeconds", "error"});
-      spec.answer.decision = choice<AccessAnswer::Decision>(
-          a.at("decision"), a.text("decision").value_or("grant"),
-          {{"grant", AccessAnswer::Decision::Grant}, {"deny", AccessAnswer::Decision::Deny}, {"never", AccessAnswer::Decision::Never}});
+      spec.answer.decision = choice<AccessAnswer::Decision>(a.at("decision"), a.text("decision").value_or("grant"),
+                                                            {{"grant", AccessAnswer::Decision::Grant},
+                                                             {"deny", AccessAnswer::Decision::Deny},
+                                                             {"never", AccessAnswer::Decision::Never}});
       const double delay = a.number("delaySeconds", 0.0);
       if (!(delay >= 0.0 && delay <= 86400.0)) bad(a.at("delaySeconds"), "expected seconds from 0 to 86400");
       spec.answer.delay = std::chrono::milliseconds(std::llround(delay * 1000.0));
       spec.answer.error = a.text("error");
     }
-    spec.raise = choice<QueryRaise>(f.at("raise"), f.text("raise").value_or("none"),
-                                    {{"none", QueryRaise::None}, {"predicate", QueryRaise::Predicate}, {"query", QueryRaise::Query}});
+    spec.raise = choice<QueryRaise>(
+        f.at("raise"), f.text("raise").value_or("none"),
+        {{"none", QueryRaise::None}, {"predicate", QueryRaise::Predicate}, {"query", QueryRaise::Query}});
     if (const Json* events = f.find("events")) {
       if (!events->is_array()) bad(f.at("events"), "expected an array");
       for (std::size_t i = 0; i < events->size(); ++i)
