@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "fixture.hpp"
-#include "request_loop.hpp"
+#include "fixture/fixture.hpp"
+#include "listener/run.hpp"
 
 namespace {
 

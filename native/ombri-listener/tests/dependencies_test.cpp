@@ -12,7 +12,7 @@ namespace ombri {
 namespace {
 
 TEST(Dependencies, WhisperReportsItsVersionAndSystemInfo) {
-  EXPECT_STREQ(whisper_version(), "1.9.1");
+  EXPECT_STREQ(whisper_version(), OMBRI_WHISPER_VERSION);
   const std::string info = whisper_print_system_info();
   EXPECT_FALSE(info.empty());
 }

@@ -16,8 +16,8 @@
 #include <string_view>
 #include <vector>
 
+#include "base/result.hpp"
 #include "platform/hal_types.hpp"
-#include "result.hpp"
 
 namespace ombri::audio_io {
 

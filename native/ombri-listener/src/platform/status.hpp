@@ -3,7 +3,6 @@
 // otherwise a code that is usually four characters packed into 32 bits.
 
 #include <cstdint>
-#include <string>
 
 namespace ombri::platform {
 
@@ -26,8 +25,5 @@ inline constexpr OSStatus kAudioHardwareBadObjectError = status_code("!obj");
 inline constexpr OSStatus kAudioHardwareBadDeviceError = status_code("!dev");
 inline constexpr OSStatus kAudioHardwareUnsupportedOperationError = status_code("unop");
 inline constexpr OSStatus kAudio_ParamError = -50;
-
-// "status -50", or "status 'who?' (2003332927)" when the code reads as four characters.
-std::string status_text(OSStatus status);
 
 }  // namespace ombri::platform

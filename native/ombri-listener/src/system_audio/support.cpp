@@ -11,7 +11,8 @@
 #include <cerrno>
 #include <string>
 
-#include "text.hpp"
+#include "base/unique_fd.hpp"
+#include "base/utf8.hpp"
 
 extern char** environ;
 
@@ -44,10 +45,10 @@ std::string drain(int out_fd, int err_fd) {
     }
     for (auto& entry : fds) {
       if (entry.fd < 0 || entry.revents == 0) continue;
-      const ssize_t n = ::read(entry.fd, buffer, sizeof buffer);
-      if (n > 0) {
-        if (entry.fd == out_fd) output.append(buffer, static_cast<std::size_t>(n));
-      } else if (n == 0 || errno != EINTR) {
+      const auto n = read_some(entry.fd, buffer, sizeof buffer);
+      if (n && *n > 0) {
+        if (entry.fd == out_fd) output.append(buffer, *n);
+      } else {
         entry.fd = -1;
         --open_count;
       }

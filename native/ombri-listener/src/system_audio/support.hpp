@@ -6,7 +6,7 @@
 #include <string_view>
 #include <utility>
 
-#include "result.hpp"
+#include "base/result.hpp"
 
 namespace ombri {
 

@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "enhance.hpp"
 #include "overhead_report.hpp"
-#include "wav_writer.hpp"
+#include "processing/enhance.hpp"
+#include "wav/wav_writer.hpp"
 
 namespace {
 

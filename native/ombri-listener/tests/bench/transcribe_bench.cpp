@@ -13,11 +13,11 @@
 #include <string>
 #include <vector>
 
-#include "../tiny_whisper_model.hpp"
 #include "overhead_report.hpp"
-#include "transcribe.hpp"
-#include "transcribe_audio.hpp"
-#include "wav_writer.hpp"
+#include "processing/transcribe.hpp"
+#include "processing/transcribe_audio.hpp"
+#include "tiny_whisper_model.hpp"
+#include "wav/wav_writer.hpp"
 
 namespace {
 

@@ -9,8 +9,8 @@
 #include <filesystem>
 #include <string>
 
-#include "wav_probe.hpp"
-#include "wav_writer.hpp"
+#include "fixture/wav_probe.hpp"
+#include "wav/wav_writer.hpp"
 
 namespace {
 

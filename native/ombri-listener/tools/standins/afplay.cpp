@@ -10,7 +10,7 @@
 #include <string>
 #include <thread>
 
-#include "wav_reader.hpp"
+#include "wav/wav_reader.hpp"
 
 namespace {
 

@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "platform/hal.hpp"
-#include "platform/pcm.hpp"
 #include "platform/sim/current_world.hpp"
+#include "platform/sim/pcm.hpp"
 #include "platform/sim/signal.hpp"
 
 namespace ombri::sim {

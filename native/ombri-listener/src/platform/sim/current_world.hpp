@@ -9,7 +9,7 @@
 #include <memory>
 #include <string>
 
-#include "result.hpp"
+#include "base/result.hpp"
 
 namespace ombri::sim {
 

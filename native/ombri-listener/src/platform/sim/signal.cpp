@@ -4,7 +4,7 @@
 #include <cmath>
 #include <numbers>
 
-#include "wav_reader.hpp"
+#include "wav/wav_reader.hpp"
 
 namespace ombri::sim {
 

@@ -7,7 +7,7 @@
 #include <variant>
 #include <vector>
 
-#include "result.hpp"
+#include "base/result.hpp"
 
 namespace ombri::sim {
 

@@ -163,9 +163,10 @@ DeviceSpec device(const Json& json, const std::string& where, const std::string&
 Result<Json> read_json_file(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) return ErrorText{"cannot be read"};
-  auto json = parse_json(std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>()));
-  if (!json) return ErrorText{"not valid JSON"};
-  return std::move(*json);
+  Json json = Json::parse(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>(), nullptr,
+                          /*allow_exceptions=*/false);
+  if (json.is_discarded()) return ErrorText{"not valid JSON"};
+  return json;
 }
 
 std::string directory_of(const std::string& path) {

@@ -2,14 +2,16 @@
 // World files: JSON descriptions of the simulated audio hardware and
 // calendar (the format is described in the README).
 
+#include <nlohmann/json.hpp>
 #include <string>
 
-#include "json.hpp"
+#include "base/result.hpp"
 #include "platform/sim/audio_world.hpp"
 #include "platform/sim/calendar_world.hpp"
-#include "result.hpp"
 
 namespace ombri::sim {
+
+using Json = nlohmann::json;
 
 // WAV paths of signals are taken relative to `base_dir`.
 Result<AudioWorldSpec> audio_world_from_json(const Json& world, const std::string& base_dir);

@@ -1,0 +1,11 @@
+#pragma once
+// How an operating-system error reads in messages and on standard error.
+
+#include <string>
+
+namespace ombri {
+
+// The system's description of an OS error number: "{text} (os error {n})".
+std::string os_error_text(int error_number);
+
+}  // namespace ombri

@@ -1,0 +1,26 @@
+#include "listener/run.hpp"
+
+#include <thread>
+
+#include "listener/commands.hpp"
+#include "listener/runtime_state.hpp"
+#include "protocol/request_loop.hpp"
+
+namespace ombri {
+
+Result<void> run(int input_fd) {
+  SharedStdout out = make_shared_stdout();
+  auto [sender, receiver] = make_event_channel();
+  // Detached: it ends once every sender is gone, and the process never waits for it.
+  std::thread(write_events, out, std::move(receiver)).detach();
+
+  RuntimeState state(std::move(sender));
+  auto served = serve_requests(input_fd, out, [&state](CommandOutcome& outcome, const Json& request) {
+    handle_command(outcome, request, state);
+  });
+  if (!served) return served;
+  (void)state.stop_active_capture();
+  return {};
+}
+
+}  // namespace ombri

@@ -1,0 +1,13 @@
+#pragma once
+// The listener protocol's normal mode: the shared standard output, the event
+// channel and its writer thread, the runtime state, and the request loop.
+
+#include "base/result.hpp"
+
+namespace ombri {
+
+// Runs until the end of input (success; an active capture is stopped first)
+// or a read or main-thread write error.
+Result<void> run(int input_fd = 0);
+
+}  // namespace ombri

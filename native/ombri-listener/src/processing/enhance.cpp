@@ -1,0 +1,158 @@
+#include "processing/enhance.hpp"
+
+#include <rnnoise.h>
+#include <sys/stat.h>
+
+#include <array>
+#include <memory>
+#include <string_view>
+
+#include "base/utf8.hpp"
+#include "processing/enhance_framing.hpp"
+#include "wav/wav_reader.hpp"
+#include "wav/wav_writer.hpp"
+
+namespace ombri {
+namespace {
+
+constexpr std::size_t kIoBufferBytes = 8192;
+constexpr std::uint32_t kOutputRate = 48000;
+
+// True when both paths name one existing file, whatever the spelling: the
+// same device and inode, links followed.
+bool same_file(const std::string& a, const std::string& b) {
+  struct stat first {
+  }, second{};
+  if (::stat(a.c_str(), &first) != 0 || ::stat(b.c_str(), &second) != 0) return false;
+  return first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+}
+
+using DenoiserState = std::unique_ptr<DenoiseState, decltype(&rnnoise_destroy)>;
+
+// One file's way through the denoiser: frames in, 16-bit samples out.
+class DenoisePipeline {
+ public:
+  DenoisePipeline(WavWriter writer, std::uint32_t input_rate)
+      : writer_(std::move(writer)), denoiser_(rnnoise_create(nullptr), &rnnoise_destroy), upsampler_(input_rate) {}
+
+  Result<void> push_sample(float x) {
+    return upsampler_.push_sample(x, [this](FrameUpsampler::Frame frame) { return denoise_and_write(frame); });
+  }
+
+  // The zero-filled last frame; the denoiser's own history is not flushed.
+  Result<void> finish() {
+    return upsampler_.finish([this](FrameUpsampler::Frame frame) { return denoise_and_write(frame); });
+  }
+
+  Result<void> finalize() {
+    if (auto done = writer_.finalize(); !done) return ErrorText{"finalize failed: " + done.error()};
+    return {};
+  }
+
+  std::uint64_t frames() const { return frames_; }
+  double vad_mean() const { return frames_ == 0 ? 0.0 : vad_sum_ / static_cast<double>(frames_); }
+
+ private:
+  Result<void> denoise_and_write(FrameUpsampler::Frame frame) {
+    const float probability = rnnoise_process_frame(denoiser_.get(), denoised_.data(), frame.data());
+    vad_sum_ += static_cast<double>(probability);
+    ++frames_;
+    for (const float y : denoised_)
+      if (auto written = writer_.write_sample(clamp_to_pcm16(y)); !written)
+        return ErrorText{"write failed: " + written.error()};
+    return {};
+  }
+
+  WavWriter writer_;
+  DenoiserState denoiser_;
+  FrameUpsampler upsampler_;
+  std::array<float, FrameUpsampler::kFrameSamples> denoised_{};
+  std::uint64_t frames_ = 0;
+  double vad_sum_ = 0.0;
+};
+
+// Reads the input frame by frame, each frame mixed down to its mean in
+// 16-bit scale; a partial frame at the end is dropped. Returns the number of
+// complete frames.
+template <class Sample, class ToScale>
+Result<std::uint64_t> stream_frames(WavReader& reader, DenoisePipeline& pipeline, ToScale to_16bit_scale) {
+  const unsigned channels = reader.format().channels;
+  const auto divisor = static_cast<float>(channels);
+  std::uint64_t complete = 0;
+  for (;;) {
+    float sum = 0.0f;
+    for (unsigned c = 0; c < channels; ++c) {
+      Sample sample{};
+      switch (reader.read(sample)) {
+        case WavRead::sample:
+          sum += to_16bit_scale(sample);
+          break;
+        case WavRead::end:
+          return complete;
+        case WavRead::error:
+          return ErrorText{"read failed: " + reader.error()};
+      }
+    }
+    if (auto pushed = pipeline.push_sample(sum / divisor); !pushed) return ErrorText{pushed.error()};
+    ++complete;
+  }
+}
+
+}  // namespace
+
+Result<EnhanceSummary> enhance_wav(const std::string& input, const std::string& output) {
+  auto reader = WavReader::open(input, kIoBufferBytes);
+  if (!reader) return ErrorText{"could not open input: " + reader.error()};
+  const WavFormat format = reader->format();
+  if (format.sample_rate == 0) return ErrorText{"input has an invalid sample rate"};
+  if (same_file(input, output)) return ErrorText{"output is the input file itself; choose another output path"};
+
+  auto writer = WavWriter::create(output, 1, kOutputRate);
+  if (!writer) return ErrorText{"could not open output: " + writer.error()};
+  DenoisePipeline pipeline(std::move(*writer), format.sample_rate);
+
+  const auto complete =
+      format.sample_format == WavSampleFormat::ieee_float
+          ? stream_frames<float>(*reader, pipeline, float_to_16bit_scale)
+          : stream_frames<std::int32_t>(*reader, pipeline, [bits = format.bits_per_sample](std::int32_t v) {
+              return integer_to_16bit_scale(v, bits);
+            });
+  if (!complete) return ErrorText{complete.error()};
+  if (auto finished = pipeline.finish(); !finished) return ErrorText{finished.error()};
+  if (auto finalized = pipeline.finalize(); !finalized) return ErrorText{finalized.error()};
+
+  return EnhanceSummary{output, static_cast<double>(*complete) / static_cast<double>(format.sample_rate),
+                        pipeline.frames(), pipeline.vad_mean()};
+}
+
+std::string default_output_path(const std::string& input) {
+  std::string_view path = input;
+  // Trailing separators do not count: "dir/take.wav/" names "take.wav".
+  while (path.size() > 1 && path.back() == '/') path.remove_suffix(1);
+
+  const auto slash = path.rfind('/');
+  const std::string_view name = slash == std::string_view::npos ? path : path.substr(slash + 1);
+  // The root alone has neither a name nor a parent.
+  std::string_view parent =
+      slash == std::string_view::npos || name.empty() ? std::string_view{} : path.substr(0, slash + 1);
+  while (parent.size() > 1 && parent.back() == '/') parent.remove_suffix(1);
+
+  std::string_view stem = "audio";
+  if (!name.empty() && name != "." && name != "..") {
+    // A dot that leads the name starts no extension: ".take" is all stem.
+    const auto dot = name.rfind('.');
+    const std::string_view candidate = dot == std::string_view::npos || dot == 0 ? name : name.substr(0, dot);
+    if (is_valid_utf8(candidate)) stem = candidate;
+  }
+
+  std::string result;
+  if (!parent.empty()) {
+    result.append(parent);
+    if (result.back() != '/') result.push_back('/');
+  }
+  result.append(stem);
+  result.append("-enhanced.wav");
+  return to_utf8_lossy(result);
+}
+
+}  // namespace ombri

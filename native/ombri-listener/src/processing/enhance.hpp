@@ -1,0 +1,27 @@
+#pragma once
+// Speech enhancement: a WAV file through the RNNoise network into a new mono
+// 48 kHz 16-bit WAV file. Streams: memory does not grow with the file.
+
+#include <cstdint>
+#include <string>
+
+#include "base/result.hpp"
+
+namespace ombri {
+
+struct EnhanceSummary {
+  std::string output;    // the output path as given
+  double input_seconds;  // complete input frames / input rate
+  std::uint64_t frames;  // 480-sample frames denoised, the zero-filled last one included
+  double vad_mean;       // mean voice-activity probability, 0.0 without frames
+};
+
+// Error texts are lower case without a final point. The output is refused
+// before anything is created when it is the input file itself (by any
+// spelling or link), so a recording is never destroyed.
+Result<EnhanceSummary> enhance_wav(const std::string& input, const std::string& output);
+
+// Beside the input, named by its stem ("audio" when it has none) and "-enhanced.wav".
+std::string default_output_path(const std::string& input);
+
+}  // namespace ombri

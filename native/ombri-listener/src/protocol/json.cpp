@@ -1,0 +1,196 @@
+#include "protocol/json.hpp"
+
+#include <charconv>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+namespace ombri {
+namespace {
+
+constexpr int kMaxNesting = 127;
+
+// Deepest nesting of arrays and objects, brackets inside strings not counted.
+// Only called on text the parser accepted, so strings are well formed.
+int nesting_depth(std::string_view text) {
+  int depth = 0;
+  int deepest = 0;
+  bool in_string = false;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (in_string) {
+      if (c == '\\')
+        ++i;
+      else if (c == '"')
+        in_string = false;
+    } else if (c == '"') {
+      in_string = true;
+    } else if (c == '[' || c == '{') {
+      deepest = std::max(deepest, ++depth);
+    } else if (c == ']' || c == '}') {
+      --depth;
+    }
+  }
+  return deepest;
+}
+
+void append_string(std::string& out, const std::string& text) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  out.push_back('"');
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    switch (c) {
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\b':
+        out += "\\b";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\f':
+        out += "\\f";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      default:
+        if (byte < 0x20) {
+          out += "\\u00";
+          out.push_back(kHex[byte >> 4]);
+          out.push_back(kHex[byte & 0xF]);
+        } else {
+          out.push_back(c);
+        }
+    }
+  }
+  out.push_back('"');
+}
+
+// Shortest round-trip digits, then fixed notation for decimal exponents
+// -5..15 and exponent notation outside.
+void append_double(std::string& out, double value) {
+  if (!std::isfinite(value)) {
+    out += "null";
+    return;
+  }
+  char buffer[40];
+  const auto result = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::scientific);
+  std::string_view text(buffer, static_cast<std::size_t>(result.ptr - buffer));
+
+  const bool negative = text.front() == '-';
+  if (negative) text.remove_prefix(1);
+  const std::size_t e_at = text.find('e');
+  std::string digits;
+  for (const char c : text.substr(0, e_at))
+    if (c != '.') digits.push_back(c);
+  const int exponent = std::atoi(std::string(text.substr(e_at + 1)).c_str());
+
+  if (negative) out.push_back('-');
+  if (exponent >= -5 && exponent <= 15) {
+    if (exponent < 0) {
+      out += "0.";
+      out.append(static_cast<std::size_t>(-exponent - 1), '0');
+      out += digits;
+    } else {
+      const auto whole = static_cast<std::size_t>(exponent) + 1;
+      if (digits.size() <= whole) {
+        out += digits;
+        out.append(whole - digits.size(), '0');
+        out += ".0";
+      } else {
+        out.append(digits, 0, whole);
+        out.push_back('.');
+        out.append(digits, whole);
+      }
+    }
+  } else {
+    out.push_back(digits.front());
+    if (digits.size() > 1) {
+      out.push_back('.');
+      out.append(digits, 1);
+    }
+    out.push_back('e');
+    out.push_back(exponent < 0 ? '-' : '+');
+    out += std::to_string(std::abs(exponent));
+  }
+}
+
+}  // namespace
+
+std::optional<Json> parse_json(std::string_view text) {
+  // The library skips a leading byte order mark and stops at a NUL byte as if
+  // the text ended there; neither is JSON, so both are refused up front.
+  if (text.starts_with("\xEF\xBB\xBF") || text.find('\0') != std::string_view::npos) return std::nullopt;
+  Json value = Json::parse(text.begin(), text.end(), nullptr, /*allow_exceptions=*/false);
+  if (value.is_discarded() || nesting_depth(text) > kMaxNesting) return std::nullopt;
+  return value;
+}
+
+void append_json(std::string& out, const Json& value) {
+  switch (value.type()) {
+    case Json::value_t::null:
+    case Json::value_t::discarded:
+      out += "null";
+      break;
+    case Json::value_t::boolean:
+      out += value.get<bool>() ? "true" : "false";
+      break;
+    case Json::value_t::number_unsigned:
+      out += std::to_string(value.get<std::uint64_t>());
+      break;
+    case Json::value_t::number_integer:
+      out += std::to_string(value.get<std::int64_t>());
+      break;
+    case Json::value_t::number_float:
+      append_double(out, value.get<double>());
+      break;
+    case Json::value_t::string:
+      append_string(out, value.get_ref<const std::string&>());
+      break;
+    case Json::value_t::array: {
+      out.push_back('[');
+      bool first = true;
+      for (const auto& element : value) {
+        if (!first) out.push_back(',');
+        first = false;
+        append_json(out, element);
+      }
+      out.push_back(']');
+      break;
+    }
+    case Json::value_t::object: {
+      out.push_back('{');
+      bool first = true;
+      for (const auto& [key, member] : value.items()) {
+        if (!first) out.push_back(',');
+        first = false;
+        append_string(out, key);
+        out.push_back(':');
+        append_json(out, member);
+      }
+      out.push_back('}');
+      break;
+    }
+    case Json::value_t::binary:
+      out += "null";
+      break;
+  }
+}
+
+std::string to_json_text(const Json& value) {
+  std::string out;
+  append_json(out, value);
+  return out;
+}
+
+Json optional_text(const std::optional<std::string>& text) { return text ? Json(*text) : Json(nullptr); }
+
+}  // namespace ombri

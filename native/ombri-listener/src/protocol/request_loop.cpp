@@ -1,0 +1,89 @@
+#include "protocol/request_loop.hpp"
+
+#include <string>
+
+#include "base/unique_fd.hpp"
+#include "base/utf8.hpp"
+
+namespace ombri {
+namespace {
+
+// Splits a file descriptor into lines: LF ends a line, a CR before it goes
+// with it, and a last line without LF still counts.
+class LineReader {
+ public:
+  explicit LineReader(int fd) : fd_(fd) {}
+
+  // True with a line; false at the end of input; an error text on a read error.
+  Result<bool> next(std::string& line) {
+    for (;;) {
+      const auto newline = pending_.find('\n', scanned_);
+      if (newline != std::string::npos) {
+        std::size_t end = newline;
+        if (end > start_ && pending_[end - 1] == '\r') --end;
+        line.assign(pending_, start_, end - start_);
+        start_ = scanned_ = newline + 1;
+        return true;
+      }
+      // Consumed lines leave the buffer only before a read, not one by one.
+      pending_.erase(0, start_);
+      start_ = 0;
+      scanned_ = pending_.size();
+      if (at_end_) {
+        if (pending_.empty()) return false;
+        line = std::move(pending_);
+        pending_.clear();
+        scanned_ = 0;
+        return true;
+      }
+      char buffer[65536];
+      const auto n = read_some(fd_, buffer, sizeof buffer);
+      if (!n) return ErrorText{n.error()};
+      if (*n == 0) at_end_ = true;
+      pending_.append(buffer, *n);
+    }
+  }
+
+ private:
+  int fd_;
+  std::string pending_;
+  std::size_t start_ = 0;  // where the next line begins
+  std::size_t scanned_ = 0;
+  bool at_end_ = false;
+};
+
+Result<void> write_outcome(const SharedStdout& out, const CommandOutcome& outcome) {
+  if (!outcome.response.is_null())
+    if (auto written = write_response(out, outcome.response); !written) return written;
+  for (const auto& event : outcome.events)
+    if (auto written = write_response(out, event); !written) return written;
+  return {};
+}
+
+}  // namespace
+
+void write_events(SharedStdout out, EventReceiver receiver) {
+  while (auto value = receiver.receive()) (void)write_response(out, *value);
+}
+
+Result<void> serve_requests(int input_fd, const SharedStdout& out, const RequestHandler& handle) {
+  LineReader reader(input_fd);
+  std::string line;
+  for (;;) {
+    auto got = reader.next(line);
+    if (!got) return ErrorText{got.error()};
+    if (!*got) return {};
+    if (!is_valid_utf8(line)) return ErrorText{"stream did not contain valid UTF-8"};
+    if (is_blank(line)) continue;
+
+    CommandOutcome outcome;
+    if (auto request = parse_json(line)) {
+      handle(outcome, *request);
+    } else {
+      outcome.response = response_error_without_id("invalid_json", "Expected one JSON request per line.");
+    }
+    if (auto written = write_outcome(out, outcome); !written) return written;
+  }
+}
+
+}  // namespace ombri

@@ -1,0 +1,148 @@
+#include "wav/wav_writer.hpp"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "base/os_error.hpp"
+
+namespace ombri {
+namespace {
+
+constexpr std::uint32_t kPlainHeaderBytes = 44;
+constexpr std::uint32_t kExtensibleHeaderBytes = 68;
+
+void put_u16(std::vector<unsigned char>& out, std::uint16_t v) {
+  out.push_back(static_cast<unsigned char>(v));
+  out.push_back(static_cast<unsigned char>(v >> 8));
+}
+
+void put_u32(std::vector<unsigned char>& out, std::uint32_t v) {
+  for (int shift = 0; shift < 32; shift += 8) out.push_back(static_cast<unsigned char>(v >> shift));
+}
+
+void put_tag(std::vector<unsigned char>& out, const char (&tag)[5]) {
+  for (int i = 0; i < 4; ++i) out.push_back(static_cast<unsigned char>(tag[i]));
+}
+
+std::uint32_t header_bytes_for(std::uint16_t channels) {
+  return channels > 2 ? kExtensibleHeaderBytes : kPlainHeaderBytes;
+}
+
+// Both sizes are 0 until the writer is finalised.
+std::vector<unsigned char> make_header(std::uint16_t channels, std::uint32_t sample_rate) {
+  const std::uint16_t block_align = static_cast<std::uint16_t>(channels * 2u);
+  std::vector<unsigned char> h;
+  put_tag(h, "RIFF");
+  put_u32(h, 0);
+  put_tag(h, "WAVE");
+  put_tag(h, "fmt ");
+  const bool extensible = channels > 2;
+  put_u32(h, extensible ? 40 : 16);
+  put_u16(h, extensible ? 0xFFFE : 1);
+  put_u16(h, channels);
+  put_u32(h, sample_rate);
+  put_u32(h, static_cast<std::uint32_t>(std::uint64_t{sample_rate} * block_align));
+  put_u16(h, block_align);
+  put_u16(h, 16);
+  if (extensible) {
+    put_u16(h, 22);
+    put_u16(h, 16);
+    const unsigned mask_bits = std::min<unsigned>(channels, 18);
+    put_u32(h, static_cast<std::uint32_t>((std::uint64_t{1} << mask_bits) - 1));
+    static constexpr unsigned char kPcmSubformat[16] = {0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00,
+                                                        0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
+    h.insert(h.end(), std::begin(kPcmSubformat), std::end(kPcmSubformat));
+  }
+  put_tag(h, "data");
+  put_u32(h, 0);
+  return h;
+}
+
+Result<void> write_u32_at(int fd, off_t offset, std::uint32_t value) {
+  const unsigned char bytes[4] = {static_cast<unsigned char>(value), static_cast<unsigned char>(value >> 8),
+                                  static_cast<unsigned char>(value >> 16), static_cast<unsigned char>(value >> 24)};
+  return write_all_at(fd, bytes, sizeof bytes, offset);
+}
+
+}  // namespace
+
+std::uint64_t WavWriter::max_data_bytes(std::uint16_t channels) {
+  return std::numeric_limits<std::uint32_t>::max() - (header_bytes_for(channels) - 8);
+}
+
+Result<WavWriter> WavWriter::create(const std::string& path, std::uint16_t channels, std::uint32_t sample_rate,
+                                    std::optional<std::uint64_t> data_limit) {
+  if (channels == 0) return ErrorText{"A WAV file needs at least one channel."};
+  UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+  if (!fd) return ErrorText{os_error_text(errno)};
+  const auto header = make_header(channels, sample_rate);
+  std::size_t done;
+  if (auto written = write_all(fd.get(), header.data(), header.size(), done); !written)
+    return ErrorText{written.error()};
+  // Whole frames only, so that a full file still finalises without a cut frame.
+  const std::uint64_t frame_bytes = std::uint64_t{channels} * 2;
+  std::uint64_t limit = std::min(data_limit.value_or(max_data_bytes(channels)), max_data_bytes(channels));
+  limit -= limit % frame_bytes;
+  return WavWriter(std::move(fd), channels, static_cast<std::uint32_t>(header.size()), limit);
+}
+
+WavWriter::WavWriter(UniqueFd fd, std::uint16_t channels, std::uint32_t header_bytes, std::uint64_t data_limit)
+    : fd_(std::move(fd)), channels_(channels), header_bytes_(header_bytes), data_limit_(data_limit) {
+  buffer_.reserve(kBufferBytes);
+}
+
+WavWriter::~WavWriter() {
+  if (!fd_) return;
+  if (!finalized_) {
+    (void)flush_buffer();
+    (void)write_sizes();
+  }
+}
+
+Result<void> WavWriter::write_sample(std::int16_t sample) {
+  if (data_bytes_ + 2 > data_limit_) return ErrorText{"The WAV data would pass the 4 GiB limit of its size fields."};
+  const auto bits = static_cast<std::uint16_t>(sample);
+  buffer_.push_back(static_cast<unsigned char>(bits));
+  buffer_.push_back(static_cast<unsigned char>(bits >> 8));
+  data_bytes_ += 2;
+  if (buffer_.size() >= kBufferBytes) return flush_buffer();
+  return {};
+}
+
+// Bytes that never reached the file are not counted, so the header's sizes
+// always describe what is on disk.
+Result<void> WavWriter::flush_buffer() {
+  std::size_t done;
+  auto written = write_all(fd_.get(), buffer_.data(), buffer_.size(), done);
+  data_bytes_ -= buffer_.size() - done;
+  buffer_.clear();
+  return written;
+}
+
+Result<void> WavWriter::write_sizes() {
+  const auto data_size = static_cast<std::uint32_t>(data_bytes_);
+  if (auto riff = write_u32_at(fd_.get(), 4, header_bytes_ - 8 + data_size); !riff) return riff;
+  return write_u32_at(fd_.get(), static_cast<off_t>(header_bytes_) - 4, data_size);
+}
+
+Result<void> WavWriter::finalize() {
+  finalized_ = true;
+  // The sizes go out even after a failed flush: they count only what reached the file.
+  const auto flushed = flush_buffer();
+  const auto sized = write_sizes();
+  if (!flushed) return flushed;
+  if (!sized) return sized;
+  if (samples_written() % channels_ != 0)
+    return ErrorText{"The number of samples written is not a multiple of the number of channels."};
+  return flush_buffer();
+}
+
+SharedWavWriter share_wav_writer(WavWriter writer) {
+  return std::make_shared<PoisonMutex<std::optional<WavWriter>>>(std::optional<WavWriter>(std::move(writer)));
+}
+
+}  // namespace ombri

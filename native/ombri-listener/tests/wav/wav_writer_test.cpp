@@ -1,0 +1,208 @@
+#include "wav/wav_writer.hpp"
+
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstring>
+#include <filesystem>
+
+#include "test_support.hpp"
+
+namespace ombri {
+namespace {
+
+using test::read_bytes;
+using test::read_with_sndfile;
+using test::TempDir;
+
+std::uint32_t u32_at(const std::vector<unsigned char>& bytes, std::size_t offset) {
+  return bytes[offset] | bytes[offset + 1] << 8 | bytes[offset + 2] << 16 | std::uint32_t{bytes[offset + 3]} << 24;
+}
+
+TEST(WavWriter, PlainHeaderBytesAndSamples) {
+  TempDir dir;
+  const auto path = dir.file("a.wav");
+  auto writer = WavWriter::create(path, 2, 48000);
+  ASSERT_TRUE(writer) << writer.error();
+  EXPECT_EQ(read_bytes(path).size(), 44u);
+  EXPECT_EQ(u32_at(read_bytes(path), 4), 0u);  // sizes stay 0 until finalised
+
+  std::vector<short> samples;
+  for (int i = 0; i < 10000; ++i) samples.push_back(static_cast<short>(i * 7 - 32768));
+  for (short s : samples) ASSERT_TRUE(writer->write_sample(s));
+  ASSERT_TRUE(writer->finalize());
+
+  const auto bytes = read_bytes(path);
+  const unsigned char expected_header[36] = {'R',  'I',  'F', 'F', 0,    0,    0,    0, 'W', 'A', 'V', 'E',
+                                             'f',  'm',  't', ' ', 16,   0,    0,    0, 1,   0,   2,   0,
+                                             0x80, 0xBB, 0,   0,   0x00, 0xEE, 0x02, 0, 4,   0,   16,  0};
+  ASSERT_EQ(bytes.size(), 44u + 20000u);
+  EXPECT_EQ(std::memcmp(bytes.data() + 8, expected_header + 8, 28), 0);
+  EXPECT_EQ(u32_at(bytes, 4), bytes.size() - 8);
+  EXPECT_EQ(std::string(bytes.begin() + 36, bytes.begin() + 40), "data");
+  EXPECT_EQ(u32_at(bytes, 40), 20000u);
+
+  const auto read = read_with_sndfile(path);
+  EXPECT_EQ(read.channels, 2);
+  EXPECT_EQ(read.rate, 48000);
+  EXPECT_EQ(read.format, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
+  EXPECT_EQ(read.samples, samples);
+}
+
+TEST(WavWriter, ExtensibleHeaderAboveTwoChannels) {
+  TempDir dir;
+  for (const std::uint16_t channels : {3, 20}) {
+    const auto path = dir.file("multi.wav");
+    {
+      auto writer = WavWriter::create(path, channels, 16000);
+      ASSERT_TRUE(writer);
+      for (int i = 0; i < channels * 3; ++i) ASSERT_TRUE(writer->write_sample(static_cast<short>(i)));
+      ASSERT_TRUE(writer->finalize());
+    }
+    const auto bytes = read_bytes(path);
+    ASSERT_EQ(bytes.size(), 68u + channels * 6u);
+    EXPECT_EQ(u32_at(bytes, 16), 40u);
+    EXPECT_EQ(bytes[20] | bytes[21] << 8, 0xFFFE);
+    EXPECT_EQ(bytes[36] | bytes[37] << 8, 22);
+    EXPECT_EQ(bytes[38] | bytes[39] << 8, 16);
+    EXPECT_EQ(u32_at(bytes, 40), (1u << std::min<unsigned>(channels, 18)) - 1);
+    const unsigned char pcm_guid[16] = {1, 0, 0, 0, 0, 0, 0x10, 0, 0x80, 0, 0, 0xAA, 0, 0x38, 0x9B, 0x71};
+    EXPECT_EQ(std::memcmp(bytes.data() + 44, pcm_guid, 16), 0);
+    EXPECT_EQ(u32_at(bytes, 64), channels * 6u);
+    EXPECT_EQ(u32_at(bytes, 4), bytes.size() - 8);
+
+    const auto read = read_with_sndfile(path);
+    EXPECT_EQ(read.channels, channels);
+    EXPECT_EQ(read.samples.size(), channels * 3u);
+    EXPECT_EQ(read.samples.back(), channels * 3 - 1);
+  }
+}
+
+TEST(WavWriter, ReleasedWithoutFinalizeStillHasSizes) {
+  TempDir dir;
+  const auto path = dir.file("abandoned.wav");
+  {
+    auto writer = WavWriter::create(path, 1, 8000);
+    ASSERT_TRUE(writer);
+    for (int i = 0; i < 5000; ++i) ASSERT_TRUE(writer->write_sample(static_cast<short>(i)));
+  }
+  const auto bytes = read_bytes(path);
+  ASSERT_EQ(bytes.size(), 44u + 10000u);
+  EXPECT_EQ(u32_at(bytes, 40), 10000u);
+  EXPECT_EQ(read_with_sndfile(path).samples.size(), 5000u);
+}
+
+TEST(WavWriter, EmptyFileIsValid) {
+  TempDir dir;
+  const auto path = dir.file("empty.wav");
+  auto writer = WavWriter::create(path, 1, 44100);
+  ASSERT_TRUE(writer);
+  ASSERT_TRUE(writer->finalize());
+  const auto bytes = read_bytes(path);
+  EXPECT_EQ(u32_at(bytes, 4), 36u);
+  EXPECT_EQ(u32_at(bytes, 40), 0u);
+}
+
+TEST(WavWriter, IncompleteLastFrameFailsButKeepsSizes) {
+  TempDir dir;
+  const auto path = dir.file("odd.wav");
+  auto writer = WavWriter::create(path, 2, 8000);
+  ASSERT_TRUE(writer);
+  for (int i = 0; i < 3; ++i) ASSERT_TRUE(writer->write_sample(1));
+  const auto finalized = writer->finalize();
+  ASSERT_FALSE(finalized);
+  EXPECT_EQ(finalized.error(), "The number of samples written is not a multiple of the number of channels.");
+  EXPECT_EQ(u32_at(read_bytes(path), 40), 6u);
+}
+
+TEST(WavWriter, RefusesSamplesPastTheSizeLimit) {
+  TempDir dir;
+  const auto path = dir.file("full.wav");
+  auto writer = WavWriter::create(path, 1, 8000, 10);
+  ASSERT_TRUE(writer);
+  for (int i = 0; i < 5; ++i) ASSERT_TRUE(writer->write_sample(static_cast<short>(i)));
+  EXPECT_FALSE(writer->write_sample(99));
+  ASSERT_TRUE(writer->finalize());
+  const auto bytes = read_bytes(path);
+  EXPECT_EQ(bytes.size(), 54u);
+  EXPECT_EQ(u32_at(bytes, 40), 10u);
+  EXPECT_EQ(WavWriter::max_data_bytes(2), 0xFFFFFFFFu - 36u);
+  EXPECT_EQ(WavWriter::max_data_bytes(3), 0xFFFFFFFFu - 60u);
+}
+
+TEST(WavWriter, SizeLimitKeepsWholeFrames) {
+  struct Case {
+    std::uint16_t channels;
+    std::uint64_t limit;
+    std::size_t accepted;
+  };
+  const Case cases[] = {{2, 10, 4}, {3, 13, 6}, {3, 12, 6}};
+  TempDir dir;
+  for (const auto& c : cases) {
+    const auto path = dir.file("full.wav");
+    auto writer = WavWriter::create(path, c.channels, 8000, c.limit);
+    ASSERT_TRUE(writer);
+    std::size_t accepted = 0;
+    while (accepted < 100 && writer->write_sample(7)) ++accepted;
+    EXPECT_EQ(accepted, c.accepted) << c.channels << " channels, limit " << c.limit;
+    ASSERT_TRUE(writer->finalize());
+    EXPECT_EQ(read_with_sndfile(path).samples.size(), c.accepted);
+  }
+}
+
+// A flush that fails at finalisation still leaves sizes that describe what
+// reached the file. The child process gets a file size limit of its own.
+TEST(WavWriter, FailedFinalFlushStillWritesTheSizes) {
+  TempDir dir;
+  const auto path = dir.file("cut.wav");
+  constexpr std::uint32_t kRoom = 8192 + 400;
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    std::signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit{44 + kRoom, 44 + kRoom};
+    setrlimit(RLIMIT_FSIZE, &limit);
+    auto writer = WavWriter::create(path, 1, 8000);
+    if (!writer) _exit(2);
+    for (int i = 0; i < 4500; ++i)
+      if (!writer->write_sample(static_cast<short>(i))) _exit(3);
+    const auto finalized = writer->finalize();
+    _exit(!finalized && finalized.error() == "File too large (os error 27)" ? 0 : 4);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  ASSERT_EQ(WEXITSTATUS(status), 0);
+  const auto bytes = read_bytes(path);
+  ASSERT_EQ(bytes.size(), 44u + kRoom);
+  EXPECT_EQ(u32_at(bytes, 4), 36u + kRoom);
+  EXPECT_EQ(u32_at(bytes, 40), kRoom);
+  const auto read = read_with_sndfile(path);
+  ASSERT_EQ(read.samples.size(), kRoom / 2);
+  EXPECT_EQ(read.samples.back(), static_cast<short>(kRoom / 2 - 1));
+}
+
+TEST(WavWriter, CreateFailures) {
+  TempDir dir;
+  struct Case {
+    std::string path;
+    std::uint16_t channels;
+    const char* error;
+  };
+  const Case cases[] = {
+      {"/nonexistent-dir/x.wav", 1, "No such file or directory (os error 2)"},
+      {dir.file("none.wav"), 0, "A WAV file needs at least one channel."},
+  };
+  for (const auto& c : cases) {
+    auto writer = WavWriter::create(c.path, c.channels, 8000);
+    ASSERT_FALSE(writer);
+    EXPECT_EQ(writer.error(), c.error);
+  }
+  EXPECT_FALSE(std::filesystem::exists(dir.file("none.wav")));
+}
+
+}  // namespace
+}  // namespace ombri
