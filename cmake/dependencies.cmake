@@ -5,8 +5,15 @@ if(NOT OMBRI_DEPS_DIR)
   set(OMBRI_DEPS_DIR /var/cache/ombri-deps CACHE PATH "" FORCE)
 endif()
 
-set(OMBRI_WHISPER_DIR ${OMBRI_DEPS_DIR}/whisper.cpp-1.9.1)
-set(OMBRI_RNNOISE_DIR ${OMBRI_DEPS_DIR}/rnnoise-obs-29.0.2)
+# NAME=value lines; the cache entries are named by the versions.
+file(STRINGS ${CMAKE_CURRENT_LIST_DIR}/dependency-versions.env version_lines REGEX "^[A-Z_]+=")
+foreach(line IN LISTS version_lines)
+  string(REGEX MATCH "^([A-Z_]+)=(.*)$" _ "${line}")
+  set(OMBRI_${CMAKE_MATCH_1} "${CMAKE_MATCH_2}")
+endforeach()
+string(REGEX REPLACE "\\+.*" "" obs_upstream_version "${OMBRI_OBS_SOURCE_VERSION}")
+set(OMBRI_WHISPER_DIR ${OMBRI_DEPS_DIR}/whisper.cpp-${OMBRI_WHISPER_VERSION})
+set(OMBRI_RNNOISE_DIR ${OMBRI_DEPS_DIR}/rnnoise-obs-${obs_upstream_version})
 
 # bootstrap writes the stamp last, so a present stamp means a complete entry.
 foreach(dependency_dir IN ITEMS ${OMBRI_WHISPER_DIR} ${OMBRI_RNNOISE_DIR})
