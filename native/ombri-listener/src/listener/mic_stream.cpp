@@ -76,8 +76,8 @@ Result<audio_io::Stream> build_mic_stream(const audio_io::Device& device, const 
     case audio_io::SampleFormat::U16:
       return build_typed<std::uint16_t>(device, config, std::move(writer), std::move(levels), "u16");
     default:
-      return ErrorText{fmt::format("Unsupported microphone sample format: {}",
-                                   audio_io::sample_format_name(config.sample_format))};
+      return ErrorText{
+          fmt::format("Unsupported microphone sample format: {}", audio_io::sample_format_name(config.sample_format))};
   }
 }
 

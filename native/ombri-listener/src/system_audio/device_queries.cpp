@@ -44,10 +44,10 @@ std::vector<std::string> builtin_device_names() {
   std::vector<std::string> names;
   // The list's size is asked for first, as the platform wants.
   std::uint32_t size = 0;
-  if (get_property_data_size(kAudioObjectSystemObject,
-                             {kAudioHardwarePropertyDevices, kAudioObjectPropertyScopeGlobal,
-                              kAudioObjectPropertyElementMain},
-                             size) != kAudioHardwareNoError)
+  if (get_property_data_size(
+          kAudioObjectSystemObject,
+          {kAudioHardwarePropertyDevices, kAudioObjectPropertyScopeGlobal, kAudioObjectPropertyElementMain},
+          size) != kAudioHardwareNoError)
     return names;
   const auto devices = read_global<std::vector<AudioObjectID>>(kAudioObjectSystemObject, kAudioHardwarePropertyDevices);
   if (!devices) return names;

@@ -96,6 +96,29 @@ class Capture(unittest.TestCase):
         with wave.open(mic) as w:
             self.assertEqual(w.getnframes(), len(recorded))
 
+    def test_a_killed_listener_leaves_a_readable_recording(self):
+        meeting_dir = os.path.join(self.tmp.name, "killed")
+        m = Meeting(os.path.join(SAMPLES, "demo-world.json"), self.tmp.name)
+        m.send(id="1", cmd="start", args={"meetingDir": meeting_dir})
+        self.assertEqual(json.loads(m.process.stdout.readline())["type"], "level")
+        started = time.monotonic()
+        time.sleep(2.5)
+        m.process.kill()
+        m.process.wait()
+        recorded_seconds = time.monotonic() - started
+
+        mic = meeting_dir + "/audio-mic.wav"
+        with open(mic, "rb") as f:
+            header = f.read(44)
+        riff, data = struct.unpack("<I", header[4:8])[0], struct.unpack("<I", header[40:44])[0]
+        self.assertEqual(riff, data + 36)
+        self.assertLessEqual(data, os.path.getsize(mic) - 44)
+        # All but the last second (and the unwritten buffer) is in the header.
+        self.assertGreater(data / 2 / 16000, recorded_seconds - 1.6)
+        recorded, speech = sox_samples(mic), sox_samples(os.path.join(SAMPLES, "mic.wav"))
+        self.assertEqual(len(recorded), data // 2)
+        self.assertEqual(recorded, speech[:len(recorded)])
+
     def test_bluetooth_default_records_the_builtin_microphone(self):
         devices = [
             {"uid": "mic", "name": "AirHeads", "transport": "blue", "input": {"rate": 24000, "sample": "f32"}},

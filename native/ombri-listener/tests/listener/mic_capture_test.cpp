@@ -88,15 +88,15 @@ TEST(MicCapture, RecordsEverySampleTheDeviceDeliversUntilStop) {
   result.erase("startedAt");
   result.erase("capabilities");
   EXPECT_EQ(to_json_text(result),
-            R"({"audioPaths":{"mic":")" + meeting + R"(/audio-mic.wav","system":null},"captureMic":true,)"
-            R"("captureSystemAudio":false,"sessionId":"mic-m","systemAudioReason":"System audio capture was )"
-            R"(turned off for this session.","transcriptionReady":false})");
+            R"({"audioPaths":{"mic":")" + meeting +
+                R"(/audio-mic.wav","system":null},"captureMic":true,)"
+                R"("captureSystemAudio":false,"sessionId":"mic-m","systemAudioReason":"System audio capture was )"
+                R"(turned off for this session.","transcriptionReady":false})");
   EXPECT_EQ(started.response["result"]["capabilities"]["systemAudioCapture"],
             (Json{{"status", "unavailable"}, {"reason", "System audio capture was turned off for this session."}}));
   ASSERT_EQ(started.events.size(), 1u);
-  EXPECT_EQ(to_json_text(started.events[0]),
-            R"({"status":{"reason":null,"sessionId":"mic-m","startedAt":")" + started_at +
-                R"(","state":"recording"},"type":"status"})");
+  EXPECT_EQ(to_json_text(started.events[0]), R"({"status":{"reason":null,"sessionId":"mic-m","startedAt":")" +
+                                                 started_at + R"(","state":"recording"},"type":"status"})");
 
   // Level events of the session come from the device's thread.
   auto level = listener.channel.second.receive();
@@ -131,10 +131,16 @@ TEST(MicCapture, EveryFailedStepSetsTheErrorStatusAndKeepsTheDirectory) {
     bool header_only_wav;
   };
   std::vector<Case> cases = {
-      {"no default microphone", world_with({device("mic", PcmKind::F32, hal::kAudioDeviceTransportTypeBuiltIn)}, {}),
-       {}, "No default microphone input device found.", false},
-      {"24-bit microphone", one_microphone(PcmKind::Other), {},
-       "Failed to read default mic input config: The requested stream type is not supported by the device.", false},
+      {"no default microphone",
+       world_with({device("mic", PcmKind::F32, hal::kAudioDeviceTransportTypeBuiltIn)}, {}),
+       {},
+       "No default microphone input device found.",
+       false},
+      {"24-bit microphone",
+       one_microphone(PcmKind::Other),
+       {},
+       "Failed to read default mic input config: The requested stream type is not supported by the device.",
+       false},
       {"stream not built", one_microphone(), Fault(Call::AudioUnitNew, -50),
        "Failed to build f32 mic stream: A backend-specific error has occurred: status -50", true},
       {"i16 stream not built", one_microphone(PcmKind::I16), Fault(Call::AudioUnitInitialize, -50),
@@ -204,8 +210,9 @@ TEST(MicCapture, BuiltInMicrophoneInsteadOfABluetoothDefaultAndItsLoss) {
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
   EXPECT_EQ(listener.state.status.state, "recording");
   EXPECT_EQ(listener.send("stop").response["ok"], true);
-  const std::string lost = "ombri-listener mic stream error: The requested device is no longer available. For "
-                           "example, it has been unplugged.\n";
+  const std::string lost =
+      "ombri-listener mic stream error: The requested device is no longer available. For "
+      "example, it has been unplugged.\n";
   EXPECT_EQ(testing::internal::GetCapturedStderr(),
             "ombri-listener: default input is Bluetooth; capturing mic from 'Built-in Microphone' to keep the "
             "headset in high-quality playback mode\n" +
@@ -241,20 +248,14 @@ TEST(MicCapture, DetectAsksTheDeviceOnlyWithoutACapture) {
   const std::vector<Case> cases = {
       {"in use elsewhere", true, {}, false, true},
       {"free", false, {}, false, false},
-      {"default input unreadable",
-       true,
-       Fault(Call::GetPropertyData, -50).property(hal::kAudioHardwarePropertyDefaultInputDevice).always(),
-       false,
+      {"default input unreadable", true,
+       Fault(Call::GetPropertyData, -50).property(hal::kAudioHardwarePropertyDefaultInputDevice).always(), false,
        nullptr},
-      {"running flag unreadable",
-       true,
-       Fault(Call::GetPropertyData, -50).property(hal::kAudioDevicePropertyDeviceIsRunningSomewhere).always(),
-       false,
+      {"running flag unreadable", true,
+       Fault(Call::GetPropertyData, -50).property(hal::kAudioDevicePropertyDeviceIsRunningSomewhere).always(), false,
        nullptr},
-      {"our own capture runs",
-       true,
-       Fault(Call::GetPropertyData, -50).property(hal::kAudioDevicePropertyDeviceIsRunningSomewhere).always(),
-       true,
+      {"our own capture runs", true,
+       Fault(Call::GetPropertyData, -50).property(hal::kAudioDevicePropertyDeviceIsRunningSomewhere).always(), true,
        false},
   };
   for (const auto& c : cases) {

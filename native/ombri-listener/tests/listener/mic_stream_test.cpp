@@ -48,7 +48,8 @@ TEST(MicStream, ConvertsEachSampleTypeByItsTable) {
   EXPECT_EQ(one_buffer<std::uint16_t>({0, 32768, 65535}), std::make_pair(Samples{-32768, 0, 32767}, 1.0));
   EXPECT_EQ(one_buffer<float>({}), std::make_pair(Samples{}, 0.0));
   // Frames are written as delivered, channels interleaved.
-  EXPECT_EQ(one_buffer<std::int16_t>({1, -1, 2, -2}, 2), std::make_pair(Samples{1, -1, 2, -2}, double(2.0f / 32767.0f)));
+  EXPECT_EQ(one_buffer<std::int16_t>({1, -1, 2, -2}, 2),
+            std::make_pair(Samples{1, -1, 2, -2}, double(2.0f / 32767.0f)));
 }
 
 TEST(MicStream, LevelsKeepTheUnclampedPeakUntilSent) {
