@@ -26,6 +26,9 @@ class RingProducer {
   // number taken.
   std::size_t push(const float* samples, std::size_t count) { return queue_->push(samples, count); }
 
+  // Room for this many samples at least (the reader only ever frees more).
+  std::size_t free_space() const { return queue_->write_available(); }
+
  private:
   std::shared_ptr<SampleQueue> queue_;
 };

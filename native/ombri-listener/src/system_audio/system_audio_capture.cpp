@@ -108,7 +108,7 @@ Result<SystemAudioCapture> SystemAudioCapture::start(const std::string& dir, std
 
   auto ring = make_sample_ring();
   auto ctx = std::make_unique<Ctx>(
-      Ctx{std::move(ring.producer), std::vector<float>(kTapScratchSamples, 0.0f), format->common_format()});
+      Ctx{std::move(ring.producer), std::vector<float>(kTapScratchSamples, 0.0f), format->common_format(), channels});
 
   hal::AggregateDeviceDescription aggregate;
   aggregate.is_private = true;

@@ -13,17 +13,28 @@ std::size_t usable_samples(const hal::AudioBuffer& buffer) {
   return buffer.mDataByteSize / sizeof(T);
 }
 
-// Converts the samples in chunks of the scratch buffer's length and pushes
-// each chunk, whatever the ring took of the one before.
+// Pushes as many of the samples as fit, in whole frames: a frame cut by a
+// full ring would shift every later sample into the wrong channel.
+void push_frames(Ctx& ctx, const float* samples, std::size_t count) {
+  if (ctx.channels > 1) {
+    const std::size_t room = ctx.producer.free_space();
+    if (room < count) count = room - room % ctx.channels;
+  }
+  ctx.producer.push(samples, count);
+}
+
+// Converts the samples in chunks of the scratch buffer's length (whole
+// frames) and pushes each chunk, whatever the ring took of the one before.
 template <class T, class Convert>
 void push_converted(Ctx& ctx, const hal::AudioBuffer& buffer, Convert convert) {
   const auto* samples = static_cast<const T*>(buffer.mData);
   const std::size_t count = usable_samples<T>(buffer);
-  const std::size_t chunk = ctx.scratch.size();
+  const std::size_t channels = std::clamp<std::size_t>(ctx.channels, 1, ctx.scratch.size());
+  const std::size_t chunk = ctx.scratch.size() - ctx.scratch.size() % channels;
   for (std::size_t start = 0; start < count; start += chunk) {
     const std::size_t n = std::min(chunk, count - start);
     for (std::size_t i = 0; i < n; ++i) ctx.scratch[i] = convert(samples[start + i]);
-    ctx.producer.push(ctx.scratch.data(), n);
+    push_frames(ctx, ctx.scratch.data(), n);
   }
 }
 
@@ -41,7 +52,7 @@ hal::OSStatus tap_io_proc(hal::AudioObjectID, const hal::AudioTimeStamp*, const 
     case 0:  // a format the tap cannot be read in
       break;
     case 1:
-      ctx.producer.push(static_cast<const float*>(buffer.mData), usable_samples<float>(buffer));
+      push_frames(ctx, static_cast<const float*>(buffer.mData), usable_samples<float>(buffer));
       break;
     case 2:
       push_converted<double>(ctx, buffer, [](double x) { return static_cast<float>(x); });

@@ -23,9 +23,13 @@ struct Ctx {
   // The tap format object's common format: 0 other, 1 f32, 2 f64, 3 i16,
   // 4 (and any other value) i32. Fixed for the life of the capture.
   std::uint64_t format;
+  // Samples per frame of the tap (at least 1): a full ring refuses whole
+  // frames only, so the samples after a loss keep their channels.
+  std::uint32_t channels = 1;
 };
 
 // Reads only the first buffer of `input` and the client data (a Ctx); always returns 0.
+// When the ring is full, the newest frames of the cycle are dropped and the older ones stay.
 hal::OSStatus tap_io_proc(hal::AudioObjectID device, const hal::AudioTimeStamp* now, const hal::AudioBufferList* input,
                           const hal::AudioTimeStamp* input_time, hal::AudioBufferList* output,
                           const hal::AudioTimeStamp* output_time, void* client_data);

@@ -67,4 +67,11 @@ inline std::vector<std::int16_t> decode_base64_pcm(const TempDir& dir, const std
   return samples;
 }
 
+// The bytes of the probe tone file as Python computes them.
+inline std::vector<unsigned char> reference_probe_tone(const TempDir& dir) {
+  const std::string out = dir.file("reference-probe.wav");
+  if (!run_audio_reference("probe-tone '" + out + "'")) return {};
+  return read_bytes(out);
+}
+
 }  // namespace ombri::test

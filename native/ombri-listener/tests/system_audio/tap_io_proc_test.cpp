@@ -126,5 +126,24 @@ TEST(TapIoProc, AFullRingDropsTheNewestSamplesOfEachCycle) {
   }
 }
 
+TEST(TapIoProc, AFullRingRefusesWholeFramesSoChannelsStayInPlace) {
+  for (const std::uint64_t format : {1u, 3u}) {
+    Tap tap(format, 4501);
+    tap.ctx.channels = 3;
+    tap.ctx.scratch.resize(1000);  // chunks of 999 samples: whole frames too
+    std::vector<std::int16_t> ints(6000);
+    std::vector<float> floats(6000);
+    for (int i = 0; i < 6000; ++i) {
+      ints[i] = static_cast<std::int16_t>(i);
+      floats[i] = static_cast<float>(i) / 32767.0f;
+    }
+    const void* data = format == 1 ? static_cast<const void*>(floats.data()) : ints.data();
+    ASSERT_EQ(tap.deliver(data, format == 1 ? 24000 : 12000), 0);
+    const auto taken = tap.taken();
+    ASSERT_EQ(taken.size(), 4500u) << format;  // 1500 frames; the 4501st sample would split one
+    EXPECT_TRUE(std::equal(taken.begin(), taken.end(), floats.begin())) << format;
+  }
+}
+
 }  // namespace
 }  // namespace ombri

@@ -7,9 +7,11 @@
       "clamp" every input is clamped to [-1, 1] before it is interpolated.
   audio_reference.py b64encode IN OUT      standard base64 of a file's bytes
   audio_reference.py b64decode IN OUT      each line of IN decoded (strictly), bytes concatenated
+  audio_reference.py probe-tone OUT        the probe tone file: 2800 samples of 8 kHz mono 16-bit PCM
 """
 
 import base64
+import struct
 import sys
 
 import numpy as np
@@ -43,6 +45,18 @@ def resample(samples, in_rate, out_rate, clamp):
     return np.array(out, dtype="<i2")
 
 
+def probe_tone_wav():
+    i = np.arange(2800, dtype=F32)
+    # sin((i / 8000) * 440 * 6.2831855) * 0.5 * 32767, every step rounded to float32.
+    phase = (i / F32(8000)) * F32(440) * F32(6.2831855)
+    wave = np.sin(phase.astype(np.float64)).astype(F32) * F32(0.5) * F32(32767)
+    data = np.trunc(wave).astype("<i2").tobytes()
+    header = b"RIFF" + struct.pack("<I", 36 + len(data)) + b"WAVE"
+    header += b"fmt " + struct.pack("<IHHIIHH", 16, 1, 1, 8000, 16000, 2, 16)
+    header += b"data" + struct.pack("<I", len(data))
+    return header + data
+
+
 def main(argv):
     command = argv[1]
     if command == "resample":
@@ -56,6 +70,9 @@ def main(argv):
         with open(argv[2]) as f, open(argv[3], "wb") as out:
             for line in f.read().splitlines():
                 out.write(base64.b64decode(line, validate=True))
+    elif command == "probe-tone":
+        with open(argv[2], "wb") as out:
+            out.write(probe_tone_wav())
     else:
         sys.exit("unknown command " + command)
 
