@@ -1,9 +1,21 @@
 #include "listener/capture_start.hpp"
 
+#include <fmt/format.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <system_error>
+
+#include "base/os_error.hpp"
+#include "base/path.hpp"
 #include "fixture/fixture.hpp"
+#include "listener/mic_stream.hpp"
 #include "listener/readiness.hpp"
 #include "protocol/request_args.hpp"
 #include "protocol/timestamp.hpp"
+#include "system_audio/device_queries.hpp"
 
 namespace ombri {
 
@@ -41,6 +53,63 @@ void fixture_start(CommandOutcome& outcome, const Json& args, RuntimeState& stat
   outcome.events = std::move(*events);
 }
 
+// A Bluetooth headset records in its low-quality call mode; a built-in
+// microphone of the same machine keeps the headset's playback clean.
+std::optional<audio_io::Device> builtin_instead_of_bluetooth() {
+  if (!default_input_is_bluetooth()) return std::nullopt;
+  const std::vector<std::string> builtin = builtin_device_names();
+  auto devices = audio_io::input_devices();
+  if (!devices) return std::nullopt;
+  for (const audio_io::Device& device : *devices) {
+    const auto name = device.name();
+    if (!name || std::find(builtin.begin(), builtin.end(), *name) == builtin.end()) continue;
+    const std::string notice = fmt::format(
+        "ombri-listener: default input is Bluetooth; capturing mic from '{}' to keep the headset in high-quality "
+        "playback mode\n",
+        *name);
+    (void)std::fwrite(notice.data(), 1, notice.size(), stderr);
+    return device;
+  }
+  return std::nullopt;
+}
+
+// The microphone half of a running capture.
+struct MicCapture {
+  std::string path;
+  SharedWavWriter writer;
+  std::optional<audio_io::Stream> stream;  // destroyed before the writer
+};
+
+// Creates the meeting directory and records the chosen microphone into its
+// "audio-mic.wav". On failure everything made so far is released, the stream
+// before the writer, so a created file keeps a complete header.
+Result<MicCapture> start_microphone(const std::string& meeting_dir, const std::shared_ptr<LevelHub>& levels) {
+  std::error_code error;
+  std::filesystem::create_directories(meeting_dir, error);
+  if (error)
+    return ErrorText{
+        fmt::format("Failed to create meeting audio directory {}: {}", meeting_dir, os_error_text(error.value()))};
+
+  auto device = builtin_instead_of_bluetooth();
+  if (!device) device = audio_io::default_input_device();
+  if (!device) return ErrorText{"No default microphone input device found."};
+
+  const auto config = device->default_input_config();
+  if (!config) return ErrorText{fmt::format("Failed to read default mic input config: {}", config.error())};
+
+  MicCapture mic{join_path(meeting_dir, "audio-mic.wav"), nullptr, std::nullopt};
+  auto writer = WavWriter::create(mic.path, config->channels, config->sample_rate);
+  if (!writer) return ErrorText{fmt::format("Failed to create mic WAV {}: {}", mic.path, writer.error())};
+  mic.writer = share_wav_writer(std::move(*writer));
+
+  auto stream = build_mic_stream(*device, *config, mic.writer, levels);
+  if (!stream) return ErrorText{stream.error()};
+  mic.stream.emplace(std::move(*stream));
+  if (auto playing = mic.stream->play(); !playing)
+    return ErrorText{fmt::format("Failed to start mic capture stream: {}", playing.error())};
+  return mic;
+}
+
 }  // namespace
 
 void real_start(CommandOutcome& outcome, const Json& request, RuntimeState& state, const std::string& id) {
@@ -70,11 +139,62 @@ void real_start(CommandOutcome& outcome, const Json& request, RuntimeState& stat
     outcome.response = response_error(id, "capture_unavailable", "Meeting listener event channel is unavailable.");
     return;
   }
-  if (!usable_text(args, "meetingDir")) {
+  const auto meeting_dir = usable_text(args, "meetingDir");
+  if (!meeting_dir) {
     outcome.response = response_error(id, "invalid_request", "meetingDir is required.");
     return;
   }
-  outcome.response = response_error(id, "capture_unavailable", "Microphone capture is not available in this build.");
+  const std::string session_id = "mic-" + meeting_id_of(args);
+  auto levels = std::make_shared<LevelHub>(*state.event_sender, session_id);
+  const bool capture_system = boolean_member(args, "captureSystemAudio").value_or(true);
+  const bool stream_system = boolean_member(args, "streamSystemAudio").value_or(false);
+
+  auto mic = start_microphone(*meeting_dir, levels);
+  if (!mic) {
+    state.status = ListenerStatus{"error", std::nullopt, std::nullopt, mic.error()};
+    outcome.response = response_error(id, "capture_unavailable", mic.error());
+    return;
+  }
+
+  std::optional<SystemAudioCapture> system;
+  std::optional<std::string> system_reason;
+  if (!capture_system) {
+    system_reason = "System audio capture was turned off for this session.";
+  } else {
+    std::optional<StreamSink> sink;
+    if (stream_system) sink = StreamSink{*state.event_sender, session_id};
+    auto started = SystemAudioCapture::start(*meeting_dir, std::move(levels), std::move(sink));
+    if (started) {
+      started->spawn_permission_probe(session_id, *state.event_sender, started->stop_flag);
+      system.emplace(std::move(*started));
+    } else {
+      system_reason = started.error();
+    }
+  }
+  levels.reset();
+
+  const std::string started_at = timestamp_now();
+  Json capabilities = listener_capabilities(false, true);
+  if (system_reason) capabilities["systemAudioCapture"] = capability("unavailable", system_reason);
+  const std::optional<std::string> system_path = system ? std::optional(system->path) : std::nullopt;
+
+  state.status = ListenerStatus{"recording", session_id, started_at, std::nullopt};
+  state.active_capture = ActiveCapture{.session_id = session_id,
+                                       .mic_path = mic->path,
+                                       .system_path = system_path,
+                                       .system_capture = std::move(system),
+                                       .mic_writer = std::move(mic->writer),
+                                       .mic_stream = std::move(mic->stream)};
+  outcome.response =
+      response_ok(id, Json{{"sessionId", session_id},
+                           {"startedAt", started_at},
+                           {"captureMic", true},
+                           {"captureSystemAudio", system_path.has_value()},
+                           {"systemAudioReason", optional_text(system_reason)},
+                           {"transcriptionReady", false},
+                           {"capabilities", std::move(capabilities)},
+                           {"audioPaths", {{"mic", mic->path}, {"system", optional_text(system_path)}}}});
+  outcome.events.push_back(status_event(state.status));
 }
 
 }  // namespace ombri

@@ -3,6 +3,7 @@
 #include <string_view>
 
 #include "listener/capture_start.hpp"
+#include "listener/device_commands.hpp"
 #include "listener/processing_commands.hpp"
 #include "listener/readiness.hpp"
 #include "listener/smoke.hpp"
@@ -77,7 +78,7 @@ constexpr Command kCommands[] = {
     {"status", handle_status},
     {"start", handle_start},
     {"stop", handle_stop},
-    {"detect", handle_unavailable},
+    {"detect", ignoring_smoke<handle_detect>},
     {"devices", answer_with<listener_devices_payload>},
     {"enhance", ignoring_smoke<handle_enhance>},
     {"transcribe", ignoring_smoke<handle_transcribe>},

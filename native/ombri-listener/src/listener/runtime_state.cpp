@@ -25,6 +25,8 @@ Result<std::optional<StoppedCapture>> RuntimeState::stop_active_capture() {
   StoppedCapture stopped{capture.session_id, capture.mic_path, capture.system_path};
   std::vector<std::string> errors;
 
+  // No callback runs once the stream is gone, so none holds the writer's lock below.
+  capture.mic_stream.reset();
   {
     std::optional<WavWriter> writer;
     {
@@ -40,6 +42,11 @@ Result<std::optional<StoppedCapture>> RuntimeState::stop_active_capture() {
       if (auto finalized = writer->finalize(); !finalized)
         errors.push_back(fmt::format("Failed to finalize mic WAV: {}", finalized.error()));
     }
+  }
+  if (capture.system_capture) {
+    if (auto finished = SystemAudioCapture::finish(std::move(*capture.system_capture)); !finished)
+      errors.push_back(finished.error());
+    capture.system_capture.reset();
   }
   // Releasing the last handle completes the header of a writer still inside.
   capture.mic_writer.reset();

@@ -20,6 +20,13 @@ std::optional<std::string> usable_text(const Json& object, std::string_view key)
   return text;
 }
 
+std::optional<bool> boolean_member(const Json& object, std::string_view key) {
+  if (!object.is_object()) return std::nullopt;
+  const auto member = object.find(key);
+  if (member == object.end() || !member->is_boolean()) return std::nullopt;
+  return member->get<bool>();
+}
+
 std::optional<std::string> any_string_arg(const Json& request, std::string_view key) {
   const Json& args = request_args(request);
   const auto member = args.find(key);

@@ -19,6 +19,9 @@ const Json& request_args(const Json& request);
 // returned untrimmed. Anything else (absent, not a string, blank) is nothing.
 std::optional<std::string> usable_text(const Json& object, std::string_view key);
 
+// A boolean member; anything else, a string such as "false" included, is nothing.
+std::optional<bool> boolean_member(const Json& object, std::string_view key);
+
 // A string member of "args", untrimmed, the empty string included.
 std::optional<std::string> any_string_arg(const Json& request, std::string_view key);
 

@@ -87,11 +87,17 @@ Result<WavWriter> WavWriter::create(const std::string& path, std::uint16_t chann
   const std::uint64_t frame_bytes = std::uint64_t{channels} * 2;
   std::uint64_t limit = std::min(data_limit.value_or(max_data_bytes(channels)), max_data_bytes(channels));
   limit -= limit % frame_bytes;
-  return WavWriter(std::move(fd), channels, static_cast<std::uint32_t>(header.size()), limit);
+  return WavWriter(std::move(fd), channels, std::max<std::uint64_t>(std::uint64_t{sample_rate} * frame_bytes, 1),
+                   static_cast<std::uint32_t>(header.size()), limit);
 }
 
-WavWriter::WavWriter(UniqueFd fd, std::uint16_t channels, std::uint32_t header_bytes, std::uint64_t data_limit)
-    : fd_(std::move(fd)), channels_(channels), header_bytes_(header_bytes), data_limit_(data_limit) {
+WavWriter::WavWriter(UniqueFd fd, std::uint16_t channels, std::uint64_t bytes_per_second, std::uint32_t header_bytes,
+                     std::uint64_t data_limit)
+    : fd_(std::move(fd)),
+      channels_(channels),
+      bytes_per_second_(bytes_per_second),
+      header_bytes_(header_bytes),
+      data_limit_(data_limit) {
   buffer_.reserve(kBufferBytes);
 }
 
@@ -99,7 +105,7 @@ WavWriter::~WavWriter() {
   if (!fd_) return;
   if (!finalized_) {
     (void)flush_buffer();
-    (void)write_sizes();
+    (void)write_sizes(data_bytes_);
   }
 }
 
@@ -109,8 +115,18 @@ Result<void> WavWriter::write_sample(std::int16_t sample) {
   buffer_.push_back(static_cast<unsigned char>(bits));
   buffer_.push_back(static_cast<unsigned char>(bits >> 8));
   data_bytes_ += 2;
-  if (buffer_.size() >= kBufferBytes) return flush_buffer();
-  return {};
+  if (buffer_.size() < kBufferBytes) return {};
+  auto flushed = flush_buffer();
+  // A recording killed before its end keeps all but its last second: the
+  // header follows the file once a second of audio has reached it since the
+  // last time. An error here leaves the older sizes, which still describe
+  // bytes on disk.
+  if (flushed && data_bytes_ - sized_bytes_ >= bytes_per_second_) (void)write_sizes(whole_frames(data_bytes_));
+  return flushed;
+}
+
+std::uint64_t WavWriter::whole_frames(std::uint64_t bytes) const {
+  return bytes - bytes % (std::uint64_t{channels_} * 2);
 }
 
 // Bytes that never reached the file are not counted, so the header's sizes
@@ -123,8 +139,9 @@ Result<void> WavWriter::flush_buffer() {
   return written;
 }
 
-Result<void> WavWriter::write_sizes() {
-  const auto data_size = static_cast<std::uint32_t>(data_bytes_);
+Result<void> WavWriter::write_sizes(std::uint64_t data_bytes) {
+  sized_bytes_ = data_bytes;
+  const auto data_size = static_cast<std::uint32_t>(data_bytes);
   if (auto riff = write_u32_at(fd_.get(), 4, header_bytes_ - 8 + data_size); !riff) return riff;
   return write_u32_at(fd_.get(), static_cast<off_t>(header_bytes_) - 4, data_size);
 }
@@ -133,7 +150,7 @@ Result<void> WavWriter::finalize() {
   finalized_ = true;
   // The sizes go out even after a failed flush: they count only what reached the file.
   const auto flushed = flush_buffer();
-  const auto sized = write_sizes();
+  const auto sized = write_sizes(data_bytes_);
   if (!flushed) return flushed;
   if (!sized) return sized;
   if (samples_written() % channels_ != 0)

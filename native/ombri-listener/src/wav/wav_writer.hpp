@@ -1,7 +1,9 @@
 #pragma once
 // The one WAV form the listener writes: RIFF/WAVE, signed 16-bit
 // little-endian PCM, channels interleaved. The file exists with a complete
-// header from creation on; its sizes are filled in when finalised or released.
+// header from creation on; its sizes are filled in when finalised or released,
+// and kept current while it grows (whole frames, at the first flush after each
+// second of audio), so a process that dies mid-recording leaves a readable file.
 
 #include <cstdint>
 #include <limits>
@@ -39,15 +41,19 @@ class WavWriter {
   std::uint64_t samples_written() const { return data_bytes_ / 2; }
 
  private:
-  WavWriter(UniqueFd fd, std::uint16_t channels, std::uint32_t header_bytes, std::uint64_t data_limit);
+  WavWriter(UniqueFd fd, std::uint16_t channels, std::uint64_t bytes_per_second, std::uint32_t header_bytes,
+            std::uint64_t data_limit);
   Result<void> flush_buffer();
-  Result<void> write_sizes();
+  Result<void> write_sizes(std::uint64_t data_bytes);
+  std::uint64_t whole_frames(std::uint64_t bytes) const;
 
   UniqueFd fd_;
   std::uint16_t channels_ = 0;
+  std::uint64_t bytes_per_second_ = 1;
   std::uint32_t header_bytes_ = 0;
   std::uint64_t data_limit_ = 0;
   std::uint64_t data_bytes_ = 0;
+  std::uint64_t sized_bytes_ = 0;  // the data size the header last got
   bool finalized_ = false;
   std::vector<unsigned char> buffer_;
 };

@@ -23,3 +23,16 @@ def request(**fields) -> bytes:
 
 def parsed(lines):
     return [json.loads(line) for line in lines]
+
+
+def audio_world(directory, devices, default_input=None, default_output=None):
+    """Writes an audio world file into `directory` and returns its path."""
+    world = {"devices": devices}
+    if default_input:
+        world["defaultInput"] = default_input
+    if default_output:
+        world["defaultOutput"] = default_output
+    path = os.path.join(directory, "audio.json")
+    with open(path, "w") as f:
+        json.dump(world, f)
+    return path

@@ -4,7 +4,7 @@ import stat
 import tempfile
 import unittest
 
-from listener import parsed, request, run_lines
+from listener import audio_world, parsed, request, run_lines
 
 STANDINS = os.environ["OMBRI_STANDINS_DIR"]
 NEEDS = "System audio capture needs macOS 14.2 or newer (running {})."
@@ -23,13 +23,7 @@ class Readiness(unittest.TestCase):
         self.addCleanup(self.dir.cleanup)
 
     def world(self, devices, default_input):
-        path = os.path.join(self.dir.name, "audio.json")
-        world = {"devices": devices, "defaultOutput": "out"}
-        if default_input:
-            world["defaultInput"] = default_input
-        with open(path, "w") as f:
-            json.dump(world, f)
-        return path
+        return audio_world(self.dir.name, devices, default_input, "out")
 
     def ask(self, commands, path=STANDINS + os.pathsep + "/usr/bin:/bin", **env):
         data = b"".join(request(id=str(i), cmd=cmd) for i, cmd in enumerate(commands))

@@ -84,7 +84,12 @@ TEST(RealStart, FixtureFailuresAndARunningCaptureLeaveTheStatus) {
   EXPECT_EQ(failed.response["error"]["code"], "input_wav_failed");
   EXPECT_EQ(state.status.state, "error");
 
-  state.active_capture = ActiveCapture{"mic-meeting", dir.file("audio-mic.wav"), std::nullopt, nullptr};
+  state.active_capture = ActiveCapture{.session_id = "mic-meeting",
+                                       .mic_path = dir.file("audio-mic.wav"),
+                                       .system_path = std::nullopt,
+                                       .system_capture = std::nullopt,
+                                       .mic_writer = nullptr,
+                                       .mic_stream = std::nullopt};
   CommandOutcome refused;
   real_start(refused, start_request({{"inputWav", {{"mic", "a.wav"}, {"system", "b.wav"}}}}), state, "7");
   EXPECT_EQ(refused.response["error"]["code"], "capture_already_running");

@@ -15,7 +15,12 @@ inline ActiveCapture capture_writing(const std::string& path, std::uint16_t chan
   auto writer = WavWriter::create(path, channels, 16000);
   EXPECT_TRUE(writer);
   for (int i = 0; i < samples; ++i) EXPECT_TRUE(writer->write_sample(static_cast<short>(i)));
-  return ActiveCapture{"mic-m", path, std::nullopt, share_wav_writer(std::move(*writer))};
+  return ActiveCapture{.session_id = "mic-m",
+                       .mic_path = path,
+                       .system_path = std::nullopt,
+                       .system_capture = std::nullopt,
+                       .mic_writer = share_wav_writer(std::move(*writer)),
+                       .mic_stream = std::nullopt};
 }
 
 }  // namespace ombri::test

@@ -95,6 +95,47 @@ TEST(WavWriter, ReleasedWithoutFinalizeStillHasSizes) {
   EXPECT_EQ(read_with_sndfile(path).samples.size(), 5000u);
 }
 
+// What a killed process leaves is the file as it stands while the writer is
+// still open: its header must describe whole frames that are on disk, and lag
+// them by at most one second of audio.
+TEST(WavWriter, HeaderFollowsTheFileWhileItGrows) {
+  struct Case {
+    std::uint16_t channels;
+    std::uint32_t rate;
+    std::uint32_t header;
+  };
+  for (const Case c : {Case{1, 8000, 44}, Case{3, 1000, 68}}) {
+    SCOPED_TRACE(c.channels);
+    TempDir dir;
+    const auto path = dir.file("growing.wav");
+    auto writer = WavWriter::create(path, c.channels, c.rate);
+    ASSERT_TRUE(writer);
+    const std::uint64_t second = std::uint64_t{c.rate} * c.channels * 2;
+    std::uint32_t last_data_size = 0;
+    int header_updates = 0;
+    const int samples = 5 * static_cast<int>(second / 2);
+    for (int i = 0; i < samples; ++i) {
+      ASSERT_TRUE(writer->write_sample(static_cast<short>(i)));
+      if (i % 512 != 0) continue;
+      const auto bytes = read_bytes(path);
+      const std::uint64_t on_disk = bytes.size() - c.header;
+      const std::uint32_t data_size = u32_at(bytes, c.header - 4);
+      // Both sizes stay 0 until the first second is on disk, as at creation.
+      ASSERT_EQ(u32_at(bytes, 4), data_size ? c.header - 8 + data_size : 0);
+      ASSERT_EQ(data_size % (c.channels * 2), 0u);
+      ASSERT_LE(data_size, on_disk);
+      ASSERT_LT(on_disk - data_size, second + WavWriter::kBufferBytes);
+      header_updates += data_size != last_data_size;
+      last_data_size = data_size;
+    }
+    EXPECT_GE(header_updates, 3);
+    EXPECT_LE(header_updates, 5) << "at most once per second of audio";
+    EXPECT_EQ(read_with_sndfile(path).samples.size(), last_data_size / 2u);
+    ASSERT_TRUE(writer->finalize());
+    EXPECT_EQ(u32_at(read_bytes(path), c.header - 4), static_cast<std::uint32_t>(samples * 2));
+  }
+}
+
 TEST(WavWriter, EmptyFileIsValid) {
   TempDir dir;
   const auto path = dir.file("empty.wav");
