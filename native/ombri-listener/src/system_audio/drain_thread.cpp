@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "system_audio/tap_format.hpp"
+#include "wav/pcm16_sample.hpp"
 
 namespace ombri {
 namespace {

@@ -1,15 +1,8 @@
 #include "system_audio/linear_resampler.hpp"
 
-#include <algorithm>
-#include <cmath>
+#include "wav/pcm16_sample.hpp"
 
 namespace ombri {
-
-std::int16_t pcm16_from_float(float x) {
-  if (std::isnan(x)) return 0;
-  // Within [-32767, 32767] after the clamp, so the truncating cast needs no further limit.
-  return static_cast<std::int16_t>(std::clamp(x, -1.0f, 1.0f) * 32767.0f);
-}
 
 LinearResampler LinearResampler::between(std::uint32_t in_rate, std::uint32_t out_rate) {
   return LinearResampler{std::nullopt, static_cast<double>(in_rate) / static_cast<double>(out_rate), 0.0, in_rate,

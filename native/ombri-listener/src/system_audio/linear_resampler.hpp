@@ -1,17 +1,14 @@
 #pragma once
 // The streaming linear-interpolation rate converter of system audio capture,
-// and the 16-bit conversion of its outputs. Single precision throughout, each
-// interpolation a rounded multiply followed by a rounded add (the build keeps
-// the compiler from fusing them).
+// with 16-bit outputs. Single precision throughout, each interpolation a
+// rounded multiply followed by a rounded add (the build keeps the compiler
+// from fusing them).
 
 #include <cstdint>
 #include <optional>
 #include <vector>
 
 namespace ombri {
-
-// Clamped to [-1, 1], times 32767 in single precision, truncated toward zero; NaN gives 0.
-std::int16_t pcm16_from_float(float x);
 
 struct LinearResampler {
   // Output k lies at input position k * ratio; the first output is the first input.

@@ -35,13 +35,27 @@ class Meeting:
         self.process = subprocess.Popen([LISTENER], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                                         stderr=subprocess.PIPE, env=env)
 
+        self.read = []
+
     def send(self, **fields):
         self.process.stdin.write(json.dumps(fields).encode() + b"\n")
         self.process.stdin.flush()
 
+    def wait_for(self, kind, count=1, timeout=30):
+        """Reads lines until `count` events of type `kind` have come; returns them."""
+        deadline = time.monotonic() + timeout
+        while len([l for l in self.read if l.get("type") == kind]) < count:
+            if time.monotonic() > deadline:
+                raise AssertionError(f"no {count} {kind} events within {timeout} s")
+            line = self.process.stdout.readline()
+            if not line:
+                raise AssertionError(f"the listener ended before {count} {kind} events")
+            self.read.append(json.loads(line))
+        return [l for l in self.read if l.get("type") == kind]
+
     def finish(self):
         out, err = self.process.communicate(timeout=30)
-        return self.process.returncode, parsed(out.decode().splitlines()), err.decode()
+        return self.process.returncode, self.read + parsed(out.decode().splitlines()), err.decode()
 
 
 class Capture(unittest.TestCase):
@@ -56,7 +70,9 @@ class Capture(unittest.TestCase):
         meeting_dir = os.path.join(self.tmp.name, "meetings", "one")
         m = Meeting(os.path.join(SAMPLES, "demo-world.json"), self.tmp.name)
         m.send(id="1", cmd="start", args={"meetingDir": meeting_dir, "meetingId": "demo"})
-        time.sleep(1.5)
+        # The tap plays the shipped system audio, so the probe hears it.
+        self.assertEqual(m.wait_for("systemAudio"), [{"type": "systemAudio", "sessionId": "mic-demo", "status": "live"}])
+        time.sleep(0.7)
         m.send(id="2", cmd="status")
         m.send(id="3", cmd="stop")
         m.send(id="4", cmd="status")
@@ -66,14 +82,16 @@ class Capture(unittest.TestCase):
         answers = {line["id"]: line for line in lines if "id" in line}
         start = answers["1"]["result"]
         mic = meeting_dir + "/audio-mic.wav"
-        self.assertEqual(start["audioPaths"], {"mic": mic, "system": None})
+        system = meeting_dir + "/audio-system.wav"
+        self.assertEqual(start["audioPaths"], {"mic": mic, "system": system})
+        self.assertEqual((start["captureSystemAudio"], start["systemAudioReason"]), (True, None))
         self.assertEqual((start["sessionId"], start["captureMic"], start["transcriptionReady"]),
                          ("mic-demo", True, False))
         self.assertEqual(start["capabilities"]["micCapture"], {"reason": None, "status": "ready"})
         recording = {"reason": None, "sessionId": "mic-demo", "startedAt": start["startedAt"], "state": "recording"}
         self.assertEqual(answers["2"]["result"], recording)
         self.assertEqual(set(answers["3"]["result"]), {"audioPaths", "sessionId", "stoppedAt"})
-        self.assertEqual(answers["3"]["result"]["audioPaths"]["mic"], mic)
+        self.assertEqual(answers["3"]["result"]["audioPaths"], {"mic": mic, "system": system})
         idle = {"reason": None, "sessionId": None, "startedAt": None, "state": "idle"}
         self.assertEqual(answers["4"]["result"], idle)
         statuses = [line["status"] for line in lines if line.get("type") == "status"]
@@ -82,6 +100,10 @@ class Capture(unittest.TestCase):
         self.assertGreaterEqual(len(levels), 3)
         self.assertTrue(all(set(l) == {"at", "mic", "sessionId", "system", "type"} for l in levels))
         self.assertTrue(any(l["mic"] > 0.1 for l in levels), "the speech is loud")
+        self.assertTrue(any(l["system"] > 0.1 for l in levels), "so is the system audio")
+        self.assertEqual([l["status"] for l in lines if l.get("type") == "systemAudio"], ["live"])
+        self.assertEqual((soxi(system, "-r"), soxi(system, "-c")), ("48000", "1"))
+        self.assertGreater(len(sox_samples(system)), 48000)
 
         # The recording is the shipped speech, sample for sample, as far as it got.
         self.assertEqual((soxi(mic, "-r"), soxi(mic, "-c")), ("16000", "1"))

@@ -11,6 +11,7 @@
 #include "platform/sim/pcm.hpp"
 #include "system_audio/tap_io_proc.hpp"
 #include "test_support.hpp"
+#include "wav/pcm16_sample.hpp"
 
 namespace ombri {
 namespace {
