@@ -9,9 +9,8 @@ import time
 import unittest
 import wave
 
-from listener import LISTENER, audio_world, parsed
+from listener import Meeting, audio_world
 
-STANDINS = os.environ["OMBRI_STANDINS_DIR"]
 SAMPLES = os.path.join(os.path.dirname(__file__), "..", "..", "..", "..", "samples")
 
 
@@ -24,38 +23,6 @@ def sox_samples(path):
 
 def soxi(path, flag):
     return subprocess.run(["soxi", flag, path], check=True, capture_output=True, text=True).stdout.strip()
-
-
-class Meeting:
-    """A listener on a world file, fed request lines with pauses between them."""
-
-    def __init__(self, world, tmp):
-        env = dict(os.environ, PATH=STANDINS + os.pathsep + os.environ["PATH"], OMBRI_SIM_AUDIO=world, TMPDIR=tmp)
-        env.pop("QIR_MEETING_LISTENER_SMOKE", None)
-        self.process = subprocess.Popen([LISTENER], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                                        stderr=subprocess.PIPE, env=env)
-
-        self.read = []
-
-    def send(self, **fields):
-        self.process.stdin.write(json.dumps(fields).encode() + b"\n")
-        self.process.stdin.flush()
-
-    def wait_for(self, kind, count=1, timeout=30):
-        """Reads lines until `count` events of type `kind` have come; returns them."""
-        deadline = time.monotonic() + timeout
-        while len([l for l in self.read if l.get("type") == kind]) < count:
-            if time.monotonic() > deadline:
-                raise AssertionError(f"no {count} {kind} events within {timeout} s")
-            line = self.process.stdout.readline()
-            if not line:
-                raise AssertionError(f"the listener ended before {count} {kind} events")
-            self.read.append(json.loads(line))
-        return [l for l in self.read if l.get("type") == kind]
-
-    def finish(self):
-        out, err = self.process.communicate(timeout=30)
-        return self.process.returncode, self.read + parsed(out.decode().splitlines()), err.decode()
 
 
 class Capture(unittest.TestCase):
