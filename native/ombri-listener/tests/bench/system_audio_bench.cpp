@@ -74,8 +74,8 @@ void BM_SystemAudioOneHour(benchmark::State& state) {
     {
       Drain drain(DrainInputs{ring.consumer, writer, stop, make_shared_flag(),
                               std::make_shared<LevelHub>(*sender, "mic-bench", audio_clock),
-                              std::pair{StreamSink{*sender, "mic-bench"}, kRate}, LinearResampler::between(kRate, kRate),
-                              hal::ProcessTap(tap)});
+                              std::pair{StreamSink{*sender, "mic-bench"}, kRate},
+                              LinearResampler::between(kRate, kRate), hal::ProcessTap(tap)});
       const double before = thread_cpu_seconds();
       for (std::size_t i = 0; i < cycles; ++i) {
         const std::size_t offset = (i * kFrames) % signal.size();
