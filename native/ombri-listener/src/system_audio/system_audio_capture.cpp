@@ -147,6 +147,7 @@ Result<SystemAudioCapture> SystemAudioCapture::start(const std::string& dir, std
 
 Result<void> SystemAudioCapture::finish(SystemAudioCapture capture) {
   capture.end_recording();
+  if (!capture.writer_) return {};  // a capture moved from: nothing of it left to finish
   std::optional<WavWriter> taken;
   {
     auto slot = capture.writer_->lock();
