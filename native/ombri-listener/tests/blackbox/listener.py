@@ -3,8 +3,10 @@
 import json
 import os
 import subprocess
+import time
 
 LISTENER = os.environ["OMBRI_LISTENER"]
+STANDINS = os.environ["OMBRI_STANDINS_DIR"]
 
 
 def run_lines(data: bytes, env=None, args=(), timeout=30):
@@ -25,9 +27,11 @@ def parsed(lines):
     return [json.loads(line) for line in lines]
 
 
-def audio_world(directory, devices, default_input=None, default_output=None):
+def audio_world(directory, devices, default_input=None, default_output=None, tap=None):
     """Writes an audio world file into `directory` and returns its path."""
     world = {"devices": devices}
+    if tap:
+        world["tap"] = tap
     if default_input:
         world["defaultInput"] = default_input
     if default_output:
@@ -36,3 +40,35 @@ def audio_world(directory, devices, default_input=None, default_output=None):
     with open(path, "w") as f:
         json.dump(world, f)
     return path
+
+
+class Meeting:
+    """A listener on a world file, fed request lines with pauses between them."""
+
+    def __init__(self, world, tmp, **env_vars):
+        env = dict(os.environ, PATH=STANDINS + os.pathsep + os.environ["PATH"], OMBRI_SIM_AUDIO=world, TMPDIR=tmp)
+        env.update(env_vars)
+        env.pop("QIR_MEETING_LISTENER_SMOKE", None)
+        self.process = subprocess.Popen([LISTENER], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                        stderr=subprocess.PIPE, env=env)
+        self.read = []
+
+    def send(self, **fields):
+        self.process.stdin.write(json.dumps(fields).encode() + b"\n")
+        self.process.stdin.flush()
+
+    def wait_for(self, kind, count=1, timeout=30):
+        """Reads lines until `count` events of type `kind` have come; returns them."""
+        deadline = time.monotonic() + timeout
+        while len([l for l in self.read if l.get("type") == kind]) < count:
+            if time.monotonic() > deadline:
+                raise AssertionError(f"no {count} {kind} events within {timeout} s")
+            line = self.process.stdout.readline()
+            if not line:
+                raise AssertionError(f"the listener ended before {count} {kind} events")
+            self.read.append(json.loads(line))
+        return [l for l in self.read if l.get("type") == kind]
+
+    def finish(self):
+        out, err = self.process.communicate(timeout=30)
+        return self.process.returncode, self.read + parsed(out.decode().splitlines()), err.decode()

@@ -9,9 +9,8 @@ import time
 import unittest
 import wave
 
-from listener import LISTENER, audio_world, parsed
+from listener import Meeting, audio_world
 
-STANDINS = os.environ["OMBRI_STANDINS_DIR"]
 SAMPLES = os.path.join(os.path.dirname(__file__), "..", "..", "..", "..", "samples")
 
 
@@ -26,24 +25,6 @@ def soxi(path, flag):
     return subprocess.run(["soxi", flag, path], check=True, capture_output=True, text=True).stdout.strip()
 
 
-class Meeting:
-    """A listener on a world file, fed request lines with pauses between them."""
-
-    def __init__(self, world, tmp):
-        env = dict(os.environ, PATH=STANDINS + os.pathsep + os.environ["PATH"], OMBRI_SIM_AUDIO=world, TMPDIR=tmp)
-        env.pop("QIR_MEETING_LISTENER_SMOKE", None)
-        self.process = subprocess.Popen([LISTENER], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                                        stderr=subprocess.PIPE, env=env)
-
-    def send(self, **fields):
-        self.process.stdin.write(json.dumps(fields).encode() + b"\n")
-        self.process.stdin.flush()
-
-    def finish(self):
-        out, err = self.process.communicate(timeout=30)
-        return self.process.returncode, parsed(out.decode().splitlines()), err.decode()
-
-
 class Capture(unittest.TestCase):
     def setUp(self):
         self.tmp = tempfile.TemporaryDirectory()
@@ -56,7 +37,9 @@ class Capture(unittest.TestCase):
         meeting_dir = os.path.join(self.tmp.name, "meetings", "one")
         m = Meeting(os.path.join(SAMPLES, "demo-world.json"), self.tmp.name)
         m.send(id="1", cmd="start", args={"meetingDir": meeting_dir, "meetingId": "demo"})
-        time.sleep(1.5)
+        # The tap plays the shipped system audio, so the probe hears it.
+        self.assertEqual(m.wait_for("systemAudio"), [{"type": "systemAudio", "sessionId": "mic-demo", "status": "live"}])
+        time.sleep(0.7)
         m.send(id="2", cmd="status")
         m.send(id="3", cmd="stop")
         m.send(id="4", cmd="status")
@@ -66,14 +49,16 @@ class Capture(unittest.TestCase):
         answers = {line["id"]: line for line in lines if "id" in line}
         start = answers["1"]["result"]
         mic = meeting_dir + "/audio-mic.wav"
-        self.assertEqual(start["audioPaths"], {"mic": mic, "system": None})
+        system = meeting_dir + "/audio-system.wav"
+        self.assertEqual(start["audioPaths"], {"mic": mic, "system": system})
+        self.assertEqual((start["captureSystemAudio"], start["systemAudioReason"]), (True, None))
         self.assertEqual((start["sessionId"], start["captureMic"], start["transcriptionReady"]),
                          ("mic-demo", True, False))
         self.assertEqual(start["capabilities"]["micCapture"], {"reason": None, "status": "ready"})
         recording = {"reason": None, "sessionId": "mic-demo", "startedAt": start["startedAt"], "state": "recording"}
         self.assertEqual(answers["2"]["result"], recording)
         self.assertEqual(set(answers["3"]["result"]), {"audioPaths", "sessionId", "stoppedAt"})
-        self.assertEqual(answers["3"]["result"]["audioPaths"]["mic"], mic)
+        self.assertEqual(answers["3"]["result"]["audioPaths"], {"mic": mic, "system": system})
         idle = {"reason": None, "sessionId": None, "startedAt": None, "state": "idle"}
         self.assertEqual(answers["4"]["result"], idle)
         statuses = [line["status"] for line in lines if line.get("type") == "status"]
@@ -82,6 +67,10 @@ class Capture(unittest.TestCase):
         self.assertGreaterEqual(len(levels), 3)
         self.assertTrue(all(set(l) == {"at", "mic", "sessionId", "system", "type"} for l in levels))
         self.assertTrue(any(l["mic"] > 0.1 for l in levels), "the speech is loud")
+        self.assertTrue(any(l["system"] > 0.1 for l in levels), "so is the system audio")
+        self.assertEqual([l["status"] for l in lines if l.get("type") == "systemAudio"], ["live"])
+        self.assertEqual((soxi(system, "-r"), soxi(system, "-c")), ("48000", "1"))
+        self.assertGreater(len(sox_samples(system)), 48000)
 
         # The recording is the shipped speech, sample for sample, as far as it got.
         self.assertEqual((soxi(mic, "-r"), soxi(mic, "-c")), ("16000", "1"))

@@ -1,0 +1,31 @@
+#pragma once
+// The live chunks of one capture: tap samples resampled to 24 kHz 16-bit and
+// sent as "systemAudioChunk" events of 250 ms. Used by the drain thread only.
+
+#include <cstdint>
+#include <vector>
+
+#include "system_audio/linear_resampler.hpp"
+#include "system_audio/stream_sink.hpp"
+
+namespace ombri {
+
+inline constexpr std::uint32_t kChunkRate = 24000;
+inline constexpr std::size_t kChunkFlushSamples = 6000;
+
+struct StreamState {
+  StreamState(StreamSink sink, std::uint32_t tap_rate);
+
+  // Feeds one tap sample; sends a chunk once 6000 or more samples are pending.
+  void add(float sample);
+
+  // Sends the pending samples as one chunk (nothing when none are pending) and
+  // empties `pending`, keeping its capacity.
+  void flush();
+
+  StreamSink sink;
+  std::vector<std::int16_t> pending;
+  LinearResampler resampler;
+};
+
+}  // namespace ombri

@@ -1,0 +1,46 @@
+#include "system_audio/sample_ring.hpp"
+
+#include <gtest/gtest.h>
+
+#include <numeric>
+#include <vector>
+
+namespace ombri {
+namespace {
+
+std::vector<float> counting(std::size_t count, float from = 0.0f) {
+  std::vector<float> values(count);
+  std::iota(values.begin(), values.end(), from);
+  return values;
+}
+
+TEST(SampleRing, HoldsExactlyItsCapacityAndKeepsTheOldestWhenFull) {
+  auto ring = make_sample_ring();
+  const auto first = counting(kSampleRingCapacity - 10);
+  EXPECT_EQ(ring.producer.push(first.data(), first.size()), first.size());
+  // Only 10 of these fit: the first 10 offered, the rest is dropped.
+  const auto more = counting(100, 1e7f);
+  EXPECT_EQ(ring.producer.push(more.data(), more.size()), 10u);
+  EXPECT_EQ(ring.producer.push(more.data(), more.size()), 0u);
+
+  std::vector<float> out(kSampleRingCapacity + 5);
+  ASSERT_EQ(ring.consumer.pop(out.data(), out.size()), kSampleRingCapacity);
+  EXPECT_TRUE(std::equal(first.begin(), first.end(), out.begin()));
+  EXPECT_TRUE(std::equal(more.begin(), more.begin() + 10, out.begin() + static_cast<std::ptrdiff_t>(first.size())));
+  EXPECT_EQ(ring.consumer.pop(out.data(), out.size()), 0u);
+}
+
+TEST(SampleRing, SamplesComeOutInOrderAcrossTheWrap) {
+  auto ring = make_sample_ring(10);
+  std::vector<float> out(10);
+  const auto a = counting(7);
+  ASSERT_EQ(ring.producer.push(a.data(), a.size()), 7u);
+  ASSERT_EQ(ring.consumer.pop(out.data(), 5), 5u);
+  const auto b = counting(8, 7.0f);  // wraps at the storage's end
+  ASSERT_EQ(ring.producer.push(b.data(), b.size()), 8u);
+  ASSERT_EQ(ring.consumer.pop(out.data(), out.size()), 10u);
+  EXPECT_EQ(out, counting(10, 5.0f));
+}
+
+}  // namespace
+}  // namespace ombri
