@@ -96,16 +96,18 @@ class Capture(unittest.TestCase):
         m.process.wait()
         recorded_seconds = time.monotonic() - started
 
-        mic = meeting_dir + "/audio-mic.wav"
-        with open(mic, "rb") as f:
-            header = f.read(44)
-        riff, data = struct.unpack("<I", header[4:8])[0], struct.unpack("<I", header[40:44])[0]
-        self.assertEqual(riff, data + 36)
-        self.assertLessEqual(data, os.path.getsize(mic) - 44)
-        # All but the last second (and the unwritten buffer) is in the header.
-        self.assertGreater(data / 2 / 16000, recorded_seconds - 1.6)
-        recorded, speech = sox_samples(mic), sox_samples(os.path.join(SAMPLES, "mic.wav"))
-        self.assertEqual(len(recorded), data // 2)
+        # Both recordings keep all but their last second (and the unwritten
+        # buffer) behind a header that describes bytes on disk.
+        for name, rate in (("audio-mic.wav", 16000), ("audio-system.wav", 48000)):
+            path = os.path.join(meeting_dir, name)
+            with open(path, "rb") as f:
+                header = f.read(44)
+            riff, data = struct.unpack("<I", header[4:8])[0], struct.unpack("<I", header[40:44])[0]
+            self.assertEqual(riff, data + 36, name)
+            self.assertLessEqual(data, os.path.getsize(path) - 44, name)
+            self.assertGreater(data / 2 / rate, recorded_seconds - 1.6, name)
+            self.assertEqual(len(sox_samples(path)), data // 2, name)
+        recorded, speech = sox_samples(meeting_dir + "/audio-mic.wav"), sox_samples(os.path.join(SAMPLES, "mic.wav"))
         self.assertEqual(recorded, speech[:len(recorded)])
 
     def test_bluetooth_default_records_the_builtin_microphone(self):
