@@ -2,6 +2,7 @@
 
 #include <string_view>
 
+#include "listener/calendar_commands.hpp"
 #include "listener/capture_start.hpp"
 #include "listener/processing_commands.hpp"
 #include "listener/readiness.hpp"
@@ -82,9 +83,9 @@ constexpr Command kCommands[] = {
     {"enhance", ignoring_smoke<handle_enhance>},
     {"transcribe", ignoring_smoke<handle_transcribe>},
     {"modelStatus", answer_with<model_status_payload>},
-    {"calendarStatus", handle_unavailable},
-    {"calendarEvents", handle_unavailable},
-    {"calendarRequestAccess", handle_unavailable},
+    {"calendarStatus", ignoring_smoke<handle_calendar_status>},
+    {"calendarEvents", ignoring_smoke<handle_calendar_events>},
+    {"calendarRequestAccess", ignoring_smoke<handle_calendar_request_access>},
 };
 
 }  // namespace
