@@ -45,6 +45,7 @@ std::optional<CalendarEventObject> event_json(Event event) {
   Json attendees = Json::array();
   std::uint64_t accepted = 0;
   if (event.attendees) {
+    attendees.get_ref<Json::array_t&>().reserve(event.attendees->size());
     for (Participant& participant : *event.attendees) {
       if (auto name = ns_string_value(std::move(participant.name))) attendees.push_back(std::move(*name));
       // Counted named or not: an accepted invitee without a name is still there.
@@ -59,19 +60,19 @@ std::optional<CalendarEventObject> event_json(Event event) {
     calendar_color = text_or_null(calendar_color_hex(event.calendar->cg_color));
   }
 
-  Json object{
-      {"eventId", text_or_null(ns_string_value(std::move(event.event_identifier)))},
-      {"title", std::move(*title)},
-      {"startsAtEpoch", seconds_or_null(starts)},
-      {"endsAtEpoch", seconds_or_null(ends)},
-      {"organizer", text_or_null(std::move(organizer))},
-      {"attendees", std::move(attendees)},
-      {"acceptedCount", accepted},
-      {"location", text_or_null(std::move(location))},
-      {"joinUrl", text_or_null(std::move(join_url))},
-      {"calendar", std::move(calendar)},
-      {"calendarColor", std::move(calendar_color)},
-  };
+  // Filled key by key: a braced list would build a two-element array per key first.
+  Json object = Json::object();
+  object.emplace("eventId", text_or_null(ns_string_value(std::move(event.event_identifier))));
+  object.emplace("title", std::move(*title));
+  object.emplace("startsAtEpoch", seconds_or_null(starts));
+  object.emplace("endsAtEpoch", seconds_or_null(ends));
+  object.emplace("organizer", text_or_null(std::move(organizer)));
+  object.emplace("attendees", std::move(attendees));
+  object.emplace("acceptedCount", accepted);
+  object.emplace("location", text_or_null(std::move(location)));
+  object.emplace("joinUrl", text_or_null(std::move(join_url)));
+  object.emplace("calendar", std::move(calendar));
+  object.emplace("calendarColor", std::move(calendar_color));
   const double sort_key = std::isfinite(starts) ? starts : std::numeric_limits<double>::max();
   return CalendarEventObject{sort_key, std::move(object)};
 }

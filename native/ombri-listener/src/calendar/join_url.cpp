@@ -12,10 +12,11 @@ constexpr std::string_view kPrefix = "https://";
 std::size_t link_end(std::string_view text, std::size_t from) {
   std::size_t i = from;
   while (i < text.size()) {
-    const char byte = text[i];
+    const auto byte = static_cast<unsigned char>(text[i]);
     if (byte == '"' || byte == '<' || byte == '>') break;
-    std::size_t length;
-    if (is_unicode_whitespace(decode_utf8_at(text, i, length))) break;
+    std::size_t length = 1;
+    const char32_t point = byte < 0x80 ? byte : decode_utf8_at(text, i, length);
+    if (is_unicode_whitespace(point)) break;
     i += length;
   }
   return i;
