@@ -8,6 +8,12 @@ namespace ombri {
 
 bool is_valid_utf8(std::string_view bytes);
 
+// The code point that starts at text[i] (valid UTF-8 assumed); its byte count goes to `length`.
+char32_t decode_utf8_at(std::string_view text, std::size_t i, std::size_t& length);
+
+// Whether the code point has the Unicode White_Space property.
+bool is_unicode_whitespace(char32_t c);
+
 // The bytes as UTF-8, each ill-formed sequence (its longest valid prefix) replaced by one U+FFFD.
 std::string to_utf8_lossy(std::string_view bytes);
 

@@ -2,6 +2,7 @@
 
 #include <string_view>
 
+#include "listener/calendar_commands.hpp"
 #include "listener/capture_start.hpp"
 #include "listener/device_commands.hpp"
 #include "listener/processing_commands.hpp"
@@ -63,11 +64,6 @@ void ignoring_smoke(CommandOutcome& outcome, const Json& request, RuntimeState& 
   Handle(outcome, request, state, id);
 }
 
-// A command whose handling this build does not have yet.
-void handle_unavailable(CommandOutcome& outcome, const Json&, RuntimeState&, const std::string& id, bool) {
-  outcome.response = response_error(id, "not_available", "This command is not available in this build.");
-}
-
 struct Command {
   std::string_view name;
   CommandHandler handle;
@@ -83,9 +79,9 @@ constexpr Command kCommands[] = {
     {"enhance", ignoring_smoke<handle_enhance>},
     {"transcribe", ignoring_smoke<handle_transcribe>},
     {"modelStatus", answer_with<model_status_payload>},
-    {"calendarStatus", handle_unavailable},
-    {"calendarEvents", handle_unavailable},
-    {"calendarRequestAccess", handle_unavailable},
+    {"calendarStatus", ignoring_smoke<handle_calendar_status>},
+    {"calendarEvents", ignoring_smoke<handle_calendar_events>},
+    {"calendarRequestAccess", ignoring_smoke<handle_calendar_request_access>},
 };
 
 }  // namespace

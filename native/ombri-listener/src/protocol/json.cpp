@@ -34,43 +34,52 @@ int nesting_depth(std::string_view text) {
   return deepest;
 }
 
-void append_string(std::string& out, const std::string& text) {
+bool needs_escape(unsigned char byte) { return byte < 0x20 || byte == '"' || byte == '\\'; }
+
+void append_escape(std::string& out, unsigned char byte) {
   static constexpr char kHex[] = "0123456789abcdef";
-  out.push_back('"');
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    switch (c) {
-      case '"':
-        out += "\\\"";
-        break;
-      case '\\':
-        out += "\\\\";
-        break;
-      case '\b':
-        out += "\\b";
-        break;
-      case '\t':
-        out += "\\t";
-        break;
-      case '\n':
-        out += "\\n";
-        break;
-      case '\f':
-        out += "\\f";
-        break;
-      case '\r':
-        out += "\\r";
-        break;
-      default:
-        if (byte < 0x20) {
-          out += "\\u00";
-          out.push_back(kHex[byte >> 4]);
-          out.push_back(kHex[byte & 0xF]);
-        } else {
-          out.push_back(c);
-        }
-    }
+  switch (byte) {
+    case '"':
+      out += "\\\"";
+      break;
+    case '\\':
+      out += "\\\\";
+      break;
+    case '\b':
+      out += "\\b";
+      break;
+    case '\t':
+      out += "\\t";
+      break;
+    case '\n':
+      out += "\\n";
+      break;
+    case '\f':
+      out += "\\f";
+      break;
+    case '\r':
+      out += "\\r";
+      break;
+    default:
+      out += "\\u00";
+      out.push_back(kHex[byte >> 4]);
+      out.push_back(kHex[byte & 0xF]);
   }
+}
+
+// Runs of bytes that need no escape are copied whole: answers carry
+// megabytes of text (a long calendar), mostly plain.
+void append_string(std::string& out, const std::string& text) {
+  out.push_back('"');
+  std::size_t run = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto byte = static_cast<unsigned char>(text[i]);
+    if (!needs_escape(byte)) continue;
+    out.append(text, run, i - run);
+    append_escape(out, byte);
+    run = i + 1;
+  }
+  out.append(text, run, std::string::npos);
   out.push_back('"');
 }
 

@@ -26,6 +26,16 @@ TEST(Utf8, ValidationAndLossyDecoding) {
       {std::string("\xc0\xaf", 2), std::string("\xef\xbf\xbd\xef\xbf\xbd", 6), false},
       {std::string("\x61\x80\x80\x62", 4), std::string("\x61\xef\xbf\xbd\xef\xbf\xbd\x62", 8), false},
       {std::string("\xc3\xa9\xe3\x80", 4), std::string("\xc3\xa9\xef\xbf\xbd", 5), false},
+      // Long ASCII stretches, passed eight bytes at a time, around the faults.
+      {"abcdefgh\xff", "abcdefgh\xef\xbf\xbd", false},
+      {"abcdefghijklmno\xe2\x82", "abcdefghijklmno\xef\xbf\xbd", false},
+      {"abcdefg\xc3\xa9"
+       "abcdefgh",
+       "abcdefg\xc3\xa9"
+       "abcdefgh",
+       true},
+      {"abcdefghabcdefgh\xed\xa0\x80xyz", "abcdefghabcdefgh\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbdxyz", false},
+      {"abcdefghabcdefgh", "abcdefghabcdefgh", true},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(is_valid_utf8(c.bytes), c.valid) << ::testing::PrintToString(c.bytes);

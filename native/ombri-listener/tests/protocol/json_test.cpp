@@ -45,6 +45,7 @@ TEST(JsonWriter, NumberForms) {
 
 TEST(JsonWriter, StringsAndStructure) {
   EXPECT_EQ(to_json_text(Json("a\"b\\c/d")), R"("a\"b\\c/d")");
+  EXPECT_EQ(to_json_text(Json("\"plain run\\\\")), R"("\"plain run\\\\")");
   EXPECT_EQ(to_json_text(Json(std::string("\b\t\n\f\r\x01\x1f\x7f", 8))), R"("\b\t\n\f\r\u0001\u001f)"
                                                                           "\x7f\"");
   EXPECT_EQ(to_json_text(Json("é✓")), "\"é✓\"");
