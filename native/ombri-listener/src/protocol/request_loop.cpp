@@ -1,8 +1,10 @@
 #include "protocol/request_loop.hpp"
 
+#include <new>
 #include <string>
 #include <string_view>
 
+#include "base/os_error.hpp"
 #include "base/unique_fd.hpp"
 #include "base/utf8.hpp"
 
@@ -75,20 +77,26 @@ void write_events(SharedStdout out, EventReceiver receiver) {
 Result<void> serve_requests(int input_fd, const SharedStdout& out, const RequestHandler& handle) {
   LineReader reader(input_fd);
   std::string_view line;
-  for (;;) {
-    auto got = reader.next(line);
-    if (!got) return ErrorText{got.error()};
-    if (!*got) return {};
-    if (!is_valid_utf8(line)) return ErrorText{"stream did not contain valid UTF-8"};
-    if (is_blank(line)) continue;
+  // An allocation that fails here, the handler's included, ends the loop like
+  // a failed read or write instead of the process.
+  try {
+    for (;;) {
+      auto got = reader.next(line);
+      if (!got) return ErrorText{got.error()};
+      if (!*got) return {};
+      if (!is_valid_utf8(line)) return ErrorText{"stream did not contain valid UTF-8"};
+      if (is_blank(line)) continue;
 
-    CommandOutcome outcome;
-    if (auto request = parse_json(line)) {
-      handle(outcome, *request);
-    } else {
-      outcome.response = response_error_without_id("invalid_json", "Expected one JSON request per line.");
+      CommandOutcome outcome;
+      if (auto request = parse_json(line)) {
+        handle(outcome, *request);
+      } else {
+        outcome.response = response_error_without_id("invalid_json", "Expected one JSON request per line.");
+      }
+      if (auto written = write_outcome(out, outcome); !written) return written;
     }
-    if (auto written = write_outcome(out, outcome); !written) return written;
+  } catch (const std::bad_alloc&) {
+    return ErrorText{kOutOfMemory};
   }
 }
 
