@@ -21,6 +21,7 @@ Result<void> run(int input_fd) {
     handle_command(outcome, request, state);
   });
   if (!served) return served;
+  // Out of memory while stopping ends the run as it does in the loop.
   try {
     (void)state.stop_active_capture();
   } catch (const std::bad_alloc&) {
