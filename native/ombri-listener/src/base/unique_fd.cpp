@@ -1,5 +1,6 @@
 #include "base/unique_fd.hpp"
 
+#include <poll.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -28,6 +29,11 @@ Result<void> write_all(int fd, const void* data, std::size_t size, std::size_t& 
     const ssize_t n = ::write(fd, bytes + done, size - done);
     if (n < 0) {
       if (errno == EINTR) continue;
+      if (errno == EAGAIN || errno == EWOULDBLOCK) {
+        pollfd writable{fd, POLLOUT, 0};
+        if (::poll(&writable, 1, -1) < 0 && errno != EINTR) return ErrorText{os_error_text(errno)};
+        continue;
+      }
       return ErrorText{os_error_text(errno)};
     }
     done += static_cast<std::size_t>(n);

@@ -36,7 +36,8 @@ class UniqueFd {
 Result<std::size_t> read_some(int fd, void* data, std::size_t size);
 
 // Writes all `size` bytes. `done` counts the bytes that reached the file,
-// also when writing fails part of the way.
+// also when writing fails part of the way. A non-blocking descriptor that
+// cannot take more is waited on, so the bytes are never cut short by it.
 Result<void> write_all(int fd, const void* data, std::size_t size, std::size_t& done);
 
 // Writes all `size` bytes at `offset`, leaving the file position alone.

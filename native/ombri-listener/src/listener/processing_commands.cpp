@@ -1,10 +1,12 @@
 #include "listener/processing_commands.hpp"
 
+#include <new>
 #include <optional>
 #include <string>
 #include <thread>
 #include <utility>
 
+#include "base/os_error.hpp"
 #include "processing/enhance.hpp"
 #include "processing/transcribe.hpp"
 #include "protocol/request_args.hpp"
@@ -27,12 +29,17 @@ struct TranscribeJob {
 };
 
 Json run_enhance(const EnhanceJob& job) {
-  auto summary = enhance_wav(job.input, job.output);
-  if (!summary) return response_error(job.id, "enhance_failed", summary.error());
-  return response_ok(job.id, Json{{"output", summary->output},
-                                  {"inputSeconds", summary->input_seconds},
-                                  {"frames", summary->frames},
-                                  {"vadMean", summary->vad_mean}});
+  // A worker must not end the process on an allocation it cannot make.
+  try {
+    auto summary = enhance_wav(job.input, job.output);
+    if (!summary) return response_error(job.id, "enhance_failed", summary.error());
+    return response_ok(job.id, Json{{"output", summary->output},
+                                    {"inputSeconds", summary->input_seconds},
+                                    {"frames", summary->frames},
+                                    {"vadMean", summary->vad_mean}});
+  } catch (const std::bad_alloc&) {
+    return response_error(job.id, "enhance_failed", kOutOfMemory);
+  }
 }
 
 Json run_transcribe(const TranscribeJob& job) {

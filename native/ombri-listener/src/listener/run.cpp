@@ -1,7 +1,9 @@
 #include "listener/run.hpp"
 
+#include <new>
 #include <thread>
 
+#include "base/os_error.hpp"
 #include "listener/commands.hpp"
 #include "listener/runtime_state.hpp"
 #include "protocol/request_loop.hpp"
@@ -19,7 +21,12 @@ Result<void> run(int input_fd) {
     handle_command(outcome, request, state);
   });
   if (!served) return served;
-  (void)state.stop_active_capture();
+  // Out of memory while stopping ends the run as it does in the loop.
+  try {
+    (void)state.stop_active_capture();
+  } catch (const std::bad_alloc&) {
+    return ErrorText{kOutOfMemory};
+  }
   return {};
 }
 

@@ -7,7 +7,8 @@
 namespace ombri {
 
 // Runs until the end of input (success; an active capture is stopped first)
-// or a read or main-thread write error.
+// or a read error, a main-thread write error or an allocation of the main
+// thread that fails; then an active capture is released, not stopped.
 Result<void> run(int input_fd = 0);
 
 }  // namespace ombri

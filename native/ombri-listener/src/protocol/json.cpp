@@ -4,35 +4,46 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 namespace ombri {
 namespace {
 
 constexpr int kMaxNesting = 127;
 
-// Deepest nesting of arrays and objects, brackets inside strings not counted.
-// Only called on text the parser accepted, so strings are well formed.
-int nesting_depth(std::string_view text) {
-  int depth = 0;
-  int deepest = 0;
-  bool in_string = false;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const char c = text[i];
-    if (in_string) {
-      if (c == '\\')
-        ++i;
-      else if (c == '"')
-        in_string = false;
-    } else if (c == '"') {
-      in_string = true;
-    } else if (c == '[' || c == '{') {
-      deepest = std::max(deepest, ++depth);
-    } else if (c == ']' || c == '}') {
-      --depth;
-    }
+// The library's own tree builder, refusing the 128th level of arrays and
+// objects as it opens: a deep line is rejected before it costs memory.
+class NestingLimitedBuilder {
+ public:
+  explicit NestingLimitedBuilder(Json& root) : tree_(root, /*allow_exceptions=*/false) {}
+
+  bool null() { return tree_.null(); }
+  bool boolean(bool value) { return tree_.boolean(value); }
+  bool number_integer(Json::number_integer_t value) { return tree_.number_integer(value); }
+  bool number_unsigned(Json::number_unsigned_t value) { return tree_.number_unsigned(value); }
+  bool number_float(Json::number_float_t value, const Json::string_t& text) { return tree_.number_float(value, text); }
+  bool string(Json::string_t& value) { return tree_.string(value); }
+  bool binary(Json::binary_t& value) { return tree_.binary(value); }
+  bool key(Json::string_t& value) { return tree_.key(value); }
+  bool start_object(std::size_t size) { return ++depth_ <= kMaxNesting && tree_.start_object(size); }
+  bool start_array(std::size_t size) { return ++depth_ <= kMaxNesting && tree_.start_array(size); }
+  bool end_object() {
+    --depth_;
+    return tree_.end_object();
   }
-  return deepest;
-}
+  bool end_array() {
+    --depth_;
+    return tree_.end_array();
+  }
+  template <class Exception>
+  bool parse_error(std::size_t, const std::string&, const Exception&) {
+    return false;
+  }
+
+ private:
+  nlohmann::detail::json_sax_dom_parser<Json> tree_;
+  int depth_ = 0;
+};
 
 bool needs_escape(unsigned char byte) { return byte < 0x20 || byte == '"' || byte == '\\'; }
 
@@ -138,8 +149,9 @@ std::optional<Json> parse_json(std::string_view text) {
   // The library skips a leading byte order mark and stops at a NUL byte as if
   // the text ended there; neither is JSON, so both are refused up front.
   if (text.starts_with("\xEF\xBB\xBF") || text.find('\0') != std::string_view::npos) return std::nullopt;
-  Json value = Json::parse(text.begin(), text.end(), nullptr, /*allow_exceptions=*/false);
-  if (value.is_discarded() || nesting_depth(text) > kMaxNesting) return std::nullopt;
+  Json value;
+  NestingLimitedBuilder builder(value);
+  if (!Json::sax_parse(text.begin(), text.end(), &builder)) return std::nullopt;
   return value;
 }
 

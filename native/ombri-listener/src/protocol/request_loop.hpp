@@ -19,7 +19,8 @@ using RequestHandler = std::function<void(CommandOutcome& outcome, const Json& r
 // Reads `input_fd` line by line until its end (success). Blank lines are
 // skipped, a line that is not JSON gets "invalid_json", every other line goes
 // to `handle`, and the outcome is written to `out`. A read error, a line that
-// is not UTF-8 or a failed write ends the loop with that error.
+// is not UTF-8, a failed write or an allocation that fails (the handler's
+// included: "out of memory") ends the loop with that error.
 Result<void> serve_requests(int input_fd, const SharedStdout& out, const RequestHandler& handle);
 
 // The stdout writer thread's body: writes every value until every sender is

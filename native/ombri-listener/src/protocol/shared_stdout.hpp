@@ -5,7 +5,8 @@
 // Thread-safe: the main thread and the stdout writer thread share it, and a
 // line is written, flushed and only then unlocked, so lines never interleave.
 
-#include <cstdio>
+#include <unistd.h>
+
 #include <memory>
 
 #include "base/poison_mutex.hpp"
@@ -14,16 +15,20 @@
 
 namespace ombri {
 
-// The stream behind the lock: standard output, or in tests any stream.
+// The descriptor behind the lock: standard output, or in tests any file. It
+// is written directly, with no buffer of its own in between.
 struct StdoutSlot {
-  std::FILE* stream = stdout;
+  int fd = STDOUT_FILENO;
 };
 using SharedStdout = std::shared_ptr<PoisonMutex<StdoutSlot>>;
 
-SharedStdout make_shared_stdout(std::FILE* stream = stdout);
+SharedStdout make_shared_stdout(int fd = STDOUT_FILENO);
 
-// Writes one value as one flushed line under the lock; fails with
-// "stdout lock poisoned" once a holder failed while holding it.
+// Writes one value as one line under the lock, in one piece: a non-blocking
+// output that is full is waited on, never left with half a line. Fails with
+// "stdout lock poisoned" once a holder failed while holding it, and with
+// "out of memory" (nothing written, the lock intact) when the line cannot be
+// made.
 Result<void> write_response(const SharedStdout& out, const Json& value);
 
 }  // namespace ombri

@@ -7,9 +7,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
+#include <csignal>
+#include <limits>
 #include <string>
+#include <thread>
 
 #include "base/unique_fd.hpp"
 #include "base/utf8.hpp"
@@ -32,14 +36,25 @@ std::optional<std::uint32_t> parse_u32(std::string_view field) {
   return static_cast<std::uint32_t>(value);
 }
 
-// Reads both pipes to their ends (so the child never blocks on a full one); keeps stdout.
-std::string drain(int out_fd, int err_fd) {
+using Clock = std::chrono::steady_clock;
+
+// Milliseconds left until `deadline`, rounded up; 0 once it has passed.
+int remaining_ms(Clock::time_point deadline) {
+  const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+  return static_cast<int>(std::clamp<std::int64_t>(left, 0, std::numeric_limits<int>::max()));
+}
+
+// Reads both pipes to their ends (so the child never blocks on a full one);
+// keeps stdout. Nothing when the deadline comes first.
+std::optional<std::string> drain(int out_fd, int err_fd, Clock::time_point deadline) {
   std::string output;
   std::array<pollfd, 2> fds{{{out_fd, POLLIN, 0}, {err_fd, POLLIN, 0}}};
   int open_count = 2;
   char buffer[4096];
   while (open_count > 0) {
-    if (::poll(fds.data(), fds.size(), -1) < 0) {
+    const int wait_ms = remaining_ms(deadline);
+    if (wait_ms == 0) return std::nullopt;
+    if (::poll(fds.data(), fds.size(), wait_ms) < 0) {
       if (errno == EINTR) continue;
       break;
     }
@@ -57,7 +72,20 @@ std::string drain(int out_fd, int err_fd) {
   return output;
 }
 
-std::optional<std::string> run_sw_vers() {
+// True once the child has ended and is reaped, false while it still runs at the deadline.
+bool reaped_by(pid_t pid, Clock::time_point deadline) {
+  for (;;) {
+    int status;
+    const pid_t reaped = ::waitpid(pid, &status, WNOHANG);
+    if (reaped < 0 && errno == EINTR) continue;
+    if (reaped != 0) return true;
+    if (remaining_ms(deadline) == 0) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+}
+
+std::optional<std::string> run_sw_vers(std::chrono::milliseconds bound) {
+  const auto deadline = Clock::now() + bound;
   int out_pipe[2];
   int err_pipe[2];
   if (::pipe2(out_pipe, O_CLOEXEC) != 0) return std::nullopt;
@@ -81,14 +109,17 @@ std::optional<std::string> run_sw_vers() {
   ::close(err_pipe[1]);
 
   std::optional<std::string> output;
-  if (spawned == 0) output = drain(out_pipe[0], err_pipe[0]);
+  if (spawned == 0) output = drain(out_pipe[0], err_pipe[0], deadline);
   // Closed before the wait: a child still writing after a failed read gets a broken pipe instead of blocking us.
   ::close(out_pipe[0]);
   ::close(err_pipe[0]);
-  if (spawned == 0) {
+  if (spawned == 0 && !(output && reaped_by(pid, deadline))) {
+    // A tool that does not end in time gives no answer and does not outlive the check.
+    ::kill(pid, SIGKILL);
     int status;
     while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
+    output.reset();
   }
   return output;
 }
@@ -109,8 +140,8 @@ std::optional<std::pair<std::uint32_t, std::uint32_t>> parse_macos_version(std::
   return std::pair{*major, minor};
 }
 
-std::optional<std::pair<std::uint32_t, std::uint32_t>> macos_version() {
-  const auto output = run_sw_vers();
+std::optional<std::pair<std::uint32_t, std::uint32_t>> macos_version(std::chrono::milliseconds bound) {
+  const auto output = run_sw_vers(bound);
   if (!output) return std::nullopt;
   return parse_macos_version(*output);
 }

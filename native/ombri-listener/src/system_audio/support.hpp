@@ -1,6 +1,7 @@
 #pragma once
 // Whether this macOS is new enough for process taps (14.2), asked once per process.
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string_view>
@@ -10,8 +11,14 @@
 
 namespace ombri {
 
-// (major, minor) from `sw_vers -productVersion`, found through PATH.
-std::optional<std::pair<std::uint32_t, std::uint32_t>> macos_version();
+// How long the version tool may take, output and exit included.
+inline constexpr std::chrono::milliseconds kVersionToolBound{3000};
+
+// (major, minor) from `sw_vers -productVersion`, found through PATH. Nothing
+// when the tool cannot be started, prints no version, or has not ended within
+// `bound`; it is then killed and reaped.
+std::optional<std::pair<std::uint32_t, std::uint32_t>> macos_version(
+    std::chrono::milliseconds bound = kVersionToolBound);
 
 // The kept answer: success, or the text saying why system audio cannot be captured.
 const Result<void>& system_audio_support();

@@ -2,6 +2,7 @@
 
 import json
 import os
+import resource
 import subprocess
 import time
 
@@ -72,3 +73,29 @@ class Meeting:
     def finish(self):
         out, err = self.process.communicate(timeout=30)
         return self.process.returncode, self.read + parsed(out.decode().splitlines()), err.decode()
+
+
+def start(env=None, **popen_args):
+    """A running listener with the environment of `run_lines`; pipes unless given."""
+    full_env = dict(os.environ)
+    full_env.pop("QIR_MEETING_LISTENER_SMOKE", None)
+    full_env.update(env or {})
+    popen_args.setdefault("stdin", subprocess.PIPE)
+    popen_args.setdefault("stdout", subprocess.PIPE)
+    popen_args.setdefault("stderr", subprocess.PIPE)
+    return subprocess.Popen([LISTENER], env=full_env, **popen_args)
+
+
+def sanitized(pid):
+    """True when the process runs under a sanitizer, which reserves address space of its own."""
+    with open(f"/proc/{pid}/maps") as maps:
+        text = maps.read()
+    return "libasan" in text or "libtsan" in text
+
+
+def limit_address_space(pid, extra_bytes):
+    """Lets the running process map at most `extra_bytes` more than it has now."""
+    with open(f"/proc/{pid}/status") as status:
+        size_kb = next(int(line.split()[1]) for line in status if line.startswith("VmSize:"))
+    limit = size_kb * 1024 + extra_bytes
+    resource.prlimit(pid, resource.RLIMIT_AS, (limit, limit))

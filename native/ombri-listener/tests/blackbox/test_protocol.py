@@ -2,9 +2,11 @@ import json
 import os
 import signal
 import subprocess
+import threading
+import time
 import unittest
 
-from listener import LISTENER, parsed, request, run_lines
+from listener import LISTENER, limit_address_space, parsed, request, run_lines, sanitized, start
 
 INVALID_JSON = '{"error":{"code":"invalid_json","message":"Expected one JSON request per line."},"ok":false}'
 NO_ID = '{"error":{"code":"invalid_request","message":"id is required"},"ok":false}'
@@ -106,6 +108,80 @@ class ProcessEnd(unittest.TestCase):
                 status, lines, _ = run_lines(request(id="1", cmd="status"), args=args)
                 self.assertEqual(status, 0)
                 self.assertEqual(parsed(lines)[0]["result"]["state"], "idle")
+
+
+class Memory(unittest.TestCase):
+    """Allocation failures are provoked by a limit on the listener's address space."""
+
+    def limited(self, extra_bytes):
+        process = start()
+        self.addCleanup(lambda: process.poll() is None and process.kill())
+        process.stdin.write(request(id="ready", cmd="status"))
+        process.stdin.flush()
+        self.assertEqual(parsed([process.stdout.readline()])[0]["id"], "ready")
+        if sanitized(process.pid):
+            process.kill()
+            process.communicate()
+            self.skipTest("a sanitizer's allocator aborts instead of failing an allocation")
+        limit_address_space(process.pid, extra_bytes)
+        return process
+
+    def test_deep_line_costs_no_more_than_its_size(self):
+        process = self.limited(200 * 1000 * 1000)
+        out, err = process.communicate(b"[" * (50 * 1000 * 1000) + b"\n" + request(id="after", cmd="status"), timeout=60)
+        self.assertEqual((process.returncode, err), (0, b""))
+        lines = out.decode().splitlines()
+        self.assertEqual(lines[0], INVALID_JSON)
+        self.assertEqual(parsed(lines[1:])[0]["id"], "after")
+
+    def test_out_of_memory_ends_with_status_1(self):
+        process = self.limited(64 * 1000 * 1000)
+        line = b'{"id":"big","cmd":"status","pad":"' + b"a" * (100 * 1000 * 1000) + b'"}\n'
+        out, err = process.communicate(line + request(id="after", cmd="status"), timeout=60)
+        self.assertEqual(process.returncode, 1)
+        self.assertEqual(err.decode(), "ombri-listener failed: out of memory\n")
+        self.assertEqual(out, b"")
+
+
+class NonBlockingStdout(unittest.TestCase):
+    def test_full_pipe_is_waited_on_and_lines_stay_whole(self):
+        read_end, write_end = os.pipe()
+        os.set_blocking(write_end, False)
+        process = start(stdout=write_end)
+        os.close(write_end)
+        self.addCleanup(lambda: process.poll() is None and process.kill())
+        pad = "p" * 30000
+        main_ids = [f"s{i}{pad}" for i in range(40)]
+        worker_ids = [f"e{i}{pad}" for i in range(40)]  # answered by the stdout writer thread
+        data = b"".join(request(id=i, cmd="status") + request(id=w, cmd="enhance", args={"input": "/nonexistent.wav"})
+                        for i, w in zip(main_ids, worker_ids))
+
+        received = bytearray()
+        all_answered = threading.Event()
+
+        def drain_slowly():
+            with os.fdopen(read_end, "rb", buffering=0) as pipe:
+                while chunk := pipe.read(4096):
+                    received.extend(chunk)
+                    if received.count(b"\n") == len(main_ids) + len(worker_ids):
+                        all_answered.set()
+                    time.sleep(0.002)
+
+        reader = threading.Thread(target=drain_slowly)
+        reader.start()
+        process.stdin.write(data)
+        process.stdin.flush()
+        # Deferred answers still in flight are dropped at the end of input: close it only once all are out.
+        self.assertTrue(all_answered.wait(60))
+        process.stdin.close()
+        self.assertEqual(process.wait(30), 0)
+        reader.join(30)
+        self.assertEqual(process.stderr.read(), b"")
+        answers = parsed(received.decode().splitlines())
+        self.assertEqual([a["id"] for a in answers if a["id"].startswith("s")], main_ids)
+        self.assertEqual(sorted(a["id"] for a in answers if a["id"].startswith("e")), sorted(worker_ids))
+        for answer in answers:
+            self.assertEqual(answer["ok"], answer["id"].startswith("s"))
 
 
 if __name__ == "__main__":

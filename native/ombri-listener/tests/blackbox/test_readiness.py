@@ -25,6 +25,14 @@ class Readiness(unittest.TestCase):
     def world(self, devices, default_input):
         return audio_world(self.dir.name, devices, default_input, "out")
 
+    def sw_vers_script(self, body):
+        """Puts a shell script as sw_vers in the test directory; returns a PATH that finds it first."""
+        script = os.path.join(self.dir.name, "sw_vers")
+        with open(script, "w") as f:
+            f.write(f"#!/bin/sh\n{body}\n")
+        os.chmod(script, stat.S_IRWXU)
+        return self.dir.name + os.pathsep + "/usr/bin:/bin"
+
     def ask(self, commands, path=STANDINS + os.pathsep + "/usr/bin:/bin", **env):
         data = b"".join(request(id=str(i), cmd=cmd) for i, cmd in enumerate(commands))
         status, lines, err = run_lines(data, env={"PATH": path, **env})
@@ -50,11 +58,7 @@ class Readiness(unittest.TestCase):
 
     def test_tool_runs_once_per_process(self):
         log = os.path.join(self.dir.name, "calls")
-        shim = os.path.join(self.dir.name, "sw_vers")
-        with open(shim, "w") as f:
-            f.write(f'#!/bin/sh\necho run >> "{log}"\necho "output on stderr" >&2\nexec "{STANDINS}/sw_vers" "$@"\n')
-        os.chmod(shim, stat.S_IRWXU)
-        path = self.dir.name + os.pathsep + "/usr/bin:/bin"
+        path = self.sw_vers_script(f'echo run >> "{log}"\necho "output on stderr" >&2\nexec "{STANDINS}/sw_vers" "$@"')
         smoke = self.ask(["ping", "modelStatus", "start"], path=path, OMBRI_SIM_MACOS_VERSION="13.6.7",
                          QIR_MEETING_LISTENER_SMOKE="1")
         self.assertFalse(os.path.exists(log))
@@ -66,6 +70,18 @@ class Readiness(unittest.TestCase):
             self.assertEqual(f.read(), "run\n")
         for result in results:
             self.assertEqual(result["capabilities"]["systemAudioCapture"]["reason"], NEEDS.format("13.6"))
+
+    def test_tool_that_never_ends_is_given_up_once(self):
+        log = os.path.join(self.dir.name, "calls")
+        path = self.sw_vers_script(f'echo $$ >> "{log}"\necho 15.5\nexec sleep 120')
+        results = self.ask(["ping", "modelStatus", "ping"], path=path)
+        for result in results:
+            self.assertEqual(result["capabilities"]["systemAudioCapture"], {"status": "unavailable", "reason": UNKNOWN})
+        with open(log) as f:
+            pids = f.read().split()
+        self.assertEqual(len(pids), 1)
+        with self.assertRaises(ProcessLookupError):
+            os.kill(int(pids[0]), 0)
 
     def test_default_world(self):
         ping, devices, model = self.ask(["ping", "devices", "modelStatus"])

@@ -60,6 +60,7 @@ TEST(JsonParser, Strictness) {
   };
   const std::string deep127 = std::string(127, '[') + std::string(127, ']');
   const std::string deep128 = std::string(128, '[') + std::string(128, ']');
+  const std::string deep126 = std::string(126, '[') + std::string(126, ']');
   const Case cases[] = {
       {" \t{\"a\":1}\r\n", true},
       {"{\"a\":1} x", false},
@@ -81,6 +82,15 @@ TEST(JsonParser, Strictness) {
       {deep128, false},
       {"{\"a\":" + std::string(126, '[') + std::string(126, ']') + "}", true},
       {"{\"a\":" + std::string(127, '[') + std::string(127, ']') + "}", false},
+      // Levels are counted as they open and close, not summed over siblings.
+      {"[" + deep126 + "," + deep126 + "]", true},
+      {"[" + deep126 + "," + "[" + deep126 + "]]", false},
+      {std::string(64, '[') + "{\"a\":" + std::string(61, '[') + "{}" + std::string(61, ']') + "}" +
+           std::string(64, ']'),
+       true},
+      {std::string(64, '[') + "{\"a\":" + std::string(62, '[') + "{}" + std::string(62, ']') + "}" +
+           std::string(64, ']'),
+       false},
   };
   for (const auto& c : cases) EXPECT_EQ(parse_json(c.text).has_value(), c.accepted) << c.text;
 }

@@ -10,19 +10,14 @@
 namespace ombri {
 namespace {
 
-std::string written_text(std::FILE* file) {
-  std::rewind(file);
-  std::string text;
-  for (int c; (c = std::fgetc(file)) != EOF;) text.push_back(static_cast<char>(c));
-  return text;
-}
+using test::file_text;
 
 TEST(WriteResponse, EnvelopesAreWrittenWithSortedKeys) {
   std::FILE* file = std::tmpfile();
-  const auto out = make_shared_stdout(file);
+  const auto out = make_shared_stdout(fileno(file));
   ASSERT_TRUE(write_response(out, response_ok("a", Json{{"z", 1}, {"b", 0.5}})));
   ASSERT_TRUE(write_response(out, response_error("b", "bad", "Bad.")));
-  EXPECT_EQ(written_text(file),
+  EXPECT_EQ(file_text(file),
             "{\"id\":\"a\",\"ok\":true,\"result\":{\"b\":0.5,\"z\":1}}\n"
             "{\"error\":{\"code\":\"bad\",\"message\":\"Bad.\"},\"id\":\"b\",\"ok\":false}\n");
   std::fclose(file);
@@ -30,21 +25,21 @@ TEST(WriteResponse, EnvelopesAreWrittenWithSortedKeys) {
 
 TEST(WriteResponse, PoisonedLockFailsEveryLaterWrite) {
   std::FILE* file = std::tmpfile();
-  const auto out = make_shared_stdout(file);
+  const auto out = make_shared_stdout(fileno(file));
   test::poison(*out);
   for (int attempt = 0; attempt < 2; ++attempt) {
     const auto written = write_response(out, Json(1));
     ASSERT_FALSE(written);
     EXPECT_EQ(written.error(), "stdout lock poisoned");
   }
-  EXPECT_EQ(written_text(file), "");
+  EXPECT_EQ(file_text(file), "");
   std::fclose(file);
 }
 
 TEST(WriteResponse, FailedWriteIsReported) {
   std::FILE* full = std::fopen("/dev/full", "w");
   ASSERT_NE(full, nullptr);
-  const auto written = write_response(make_shared_stdout(full), Json("x"));
+  const auto written = write_response(make_shared_stdout(fileno(full)), Json("x"));
   ASSERT_FALSE(written);
   EXPECT_EQ(written.error(), "No space left on device (os error 28)");
   std::fclose(full);
