@@ -1,6 +1,7 @@
 #include "calendar/event_json.hpp"
 
 #include <cmath>
+#include <cstdint>
 #include <limits>
 #include <string>
 #include <string_view>
