@@ -20,7 +20,7 @@ constexpr std::array<std::uint8_t, 8> kPngSignature = {0x89, 0x50, 0x4E, 0x47, 0
 
 void checkFormat(const std::vector<std::uint8_t>& source) {
   if (!beginsWith(source, kJpegSignature) && !beginsWith(source, kPngSignature)) {
-    throw Failure(3, "unsupported_format");
+    throw Failure(ExitStatus::unsupported, "unsupported_format");
   }
 }
 

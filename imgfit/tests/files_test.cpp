@@ -8,18 +8,14 @@
 #include <string>
 
 #include "failure.hpp"
+#include "outcome.hpp"
 #include "temp_dir.hpp"
 
 namespace ombri_image {
 namespace {
 
 std::string readCode(const std::filesystem::path& path) {
-  try {
-    readSource(path);
-    return "ok";
-  } catch (const Failure& failure) {
-    return std::to_string(failure.exitStatus) + " " + failure.what();
-  }
+  return test_support::outcome([&] { readSource(path); });
 }
 
 std::filesystem::path sparseFile(const test_support::TempDir& dir, const std::string& name, off_t size) {
@@ -64,7 +60,7 @@ TEST(WriteOutput, CreatesExclusivelyWithOwnerOnlyPermissions) {
     FAIL() << "an existing file was replaced";
   } catch (const Failure& failure) {
     EXPECT_STREQ(failure.what(), "output_create_failed");
-    EXPECT_EQ(failure.exitStatus, 7);
+    EXPECT_EQ(failure.exitStatus, ExitStatus::fileSystem);
   }
   EXPECT_EQ(std::filesystem::file_size(path), 3u);
   EXPECT_THROW(writeOutput(dir / "missing" / "out.jpg", {1}, nullptr), Failure);

@@ -61,7 +61,7 @@ TEST_F(VipsCodecTest, PixelLimitIsSixtyFourMillion) {
     VipsCodec refused(tooLarge);
     FAIL() << "8001 x 8000 was accepted";
   } catch (const Failure& failure) {
-    EXPECT_EQ(failure.exitStatus, 4);
+    EXPECT_EQ(failure.exitStatus, ExitStatus::sourceTooLarge);
     EXPECT_STREQ(failure.what(), "source_pixel_limit");
   }
 }
