@@ -8,10 +8,10 @@
 #include <optional>
 #include <string_view>
 
+#include "declared_header.hpp"
 #include "failure.hpp"
 #include "image_geometry.hpp"
 #include "jpeg_encoder.hpp"
-#include "png_animation.hpp"
 
 namespace ombri_image {
 namespace {
@@ -142,16 +142,16 @@ int jpegShrink(PixelSize stored, PixelSize size) {
 
 VipsCodec::VipsCodec(const std::vector<std::uint8_t>& source) : source_(source) {
   startVips();
+  checkDeclaredHeader(source);
   GObjectRef<VipsSource> input(vips_source_new_from_memory(source.data(), source.size()));
   if (!input) fail(ExitStatus::codecFailed, "image_decode_failed");
   // Reads the header only; the pixels are decoded by render.
   GObjectRef<VipsImage> header(
       vips_image_new_from_source(input.get(), "", "access", VIPS_ACCESS_SEQUENTIAL, "fail_on", kFailOn, nullptr));
   if (!header) fail(ExitStatus::codecFailed, "image_decode_failed");
-  // libvips reads the first frame of an animated PNG as if it were the whole.
-  if (vips_image_get_n_pages(header.get()) != 1 || (loadedBy(header.get(), "pngload") && declaresAnimation(source))) {
-    fail(ExitStatus::unsupported, "unsupported_multiframe");
-  }
+  // An animated PNG has been counted by checkDeclaredHeader: libvips reads
+  // its first frame as if it were the whole.
+  if (vips_image_get_n_pages(header.get()) != 1) fail(ExitStatus::unsupported, "unsupported_multiframe");
 
   const PixelSize stored = checkedSourceSize(vips_image_get_width(header.get()), vips_image_get_height(header.get()));
   const PixelSize display = displaySize(stored, checkedOrientation(numericOrientation(header.get())));
