@@ -157,10 +157,38 @@ VipsCodec::VipsCodec(const std::vector<std::uint8_t>& source) : source_(source) 
   const PixelSize display = displaySize(stored, checkedOrientation(numericOrientation(header.get())));
   isJpeg_ = loadedBy(header.get(), "jpegload");
   hasProfile_ = vips_image_get_typeof(header.get(), VIPS_META_ICC_NAME) != 0;
+  interlaced_ = vips_image_get_typeof(header.get(), "interlaced") != 0;
   sourceWidth = stored.width;
   sourceHeight = stored.height;
   displayWidth = display.width;
   displayHeight = display.height;
+}
+
+GObjectRef<VipsImage> VipsCodec::open(int jpegShrink) const {
+  GObjectRef<VipsSource> input(vips_source_new_from_memory(source_.data(), source_.size()));
+  if (!input) fail(ExitStatus::codecFailed, "image_decode_failed");
+  GObjectRef<VipsImage> picture(isJpeg_ ? vips_image_new_from_source(input.get(), "", "access", VIPS_ACCESS_SEQUENTIAL,
+                                                                     "fail_on", kFailOn, "shrink", jpegShrink, nullptr)
+                                        : vips_image_new_from_source(input.get(), "", "access", VIPS_ACCESS_SEQUENTIAL,
+                                                                     "fail_on", kFailOn, nullptr));
+  if (!picture) fail(ExitStatus::codecFailed, "image_decode_failed");
+  flattenOntoWhite(picture);
+  return picture;
+}
+
+GObjectRef<VipsImage> VipsCodec::decodedPng() {
+  if (!decodedPng_) {
+    GObjectRef<VipsImage> picture = open(1);
+    // libvips decodes an interlaced PNG whole into memory, where every render
+    // can read it again; any other PNG is a stream read once, so its pixels
+    // are copied into memory at the first render.
+    if (!interlaced_) {
+      picture.reset(vips_image_copy_memory(picture.get()));
+      if (!picture) fail(ExitStatus::codecFailed, "image_decode_failed");
+    }
+    decodedPng_ = std::move(picture);
+  }
+  return decodedPng_.share();
 }
 
 void VipsCodec::render(std::uint32_t edge) {
@@ -171,21 +199,13 @@ void VipsCodec::render(std::uint32_t edge) {
   const PixelSize stored{sourceWidth, sourceHeight};
   const PixelSize unturned = displayWidth == sourceWidth ? target : PixelSize{target.height, target.width};
 
-  GObjectRef<VipsSource> input(vips_source_new_from_memory(source_.data(), source_.size()));
-  if (!input) fail(ExitStatus::codecFailed, "image_decode_failed");
-  GObjectRef<VipsImage> picture(
-      isJpeg_
-          ? vips_image_new_from_source(input.get(), "", "access", VIPS_ACCESS_SEQUENTIAL, "fail_on", kFailOn, "shrink",
-                                       jpegShrink(stored, unturned), nullptr)
-          : vips_image_new_from_source(input.get(), "", "access", VIPS_ACCESS_SEQUENTIAL, "fail_on", kFailOn, nullptr));
-  if (!picture) fail(ExitStatus::codecFailed, "image_decode_failed");
-
-  flattenOntoWhite(picture);
+  GObjectRef<VipsImage> picture = isJpeg_ ? open(jpegShrink(stored, unturned)) : decodedPng();
   resizeTo(picture, unturned);
   convertToSrgb(picture, hasProfile_);
 
   // Materialised: up to nine encodes read it, and an encode stopped by the
-  // budget must leave it intact for the next. Decoding happens here.
+  // budget must leave it intact for the next. A JPEG is decoded here, and so
+  // is a PNG at the first render.
   GObjectRef<VipsImage> pixels(vips_image_copy_memory(picture.get()));
   if (!pixels) fail(ExitStatus::codecFailed, "image_decode_failed");
   // Turning needs random access, which the sequential decode does not give,

@@ -18,17 +18,26 @@ class VipsCodec : public ImageSizes {
   // Reads `source` in place: it must outlive the codec.
   explicit VipsCodec(const std::vector<std::uint8_t>& source);
 
-  // Decodes afresh from the source at every call, so each render stands on
-  // its own: upright, on opaque white, 8-bit sRGB, exactly the target size.
+  // Each render stands on its own: upright, on opaque white, 8-bit sRGB,
+  // exactly the target size. A JPEG is decoded afresh at every call, at the
+  // decoder's scale for the edge; a PNG, whose decode is the same for every
+  // edge, is decoded at the first call and kept for the later ones.
   void render(std::uint32_t edge);
 
   // The JPEG of the last render, or nothing when it would pass `budget`.
   std::vector<std::uint8_t> encode(double quality, std::uint64_t budget);
 
  private:
+  // The source as libvips decodes it, flattened onto white; a JPEG at
+  // 1/`jpegShrink` of its size.
+  GObjectRef<VipsImage> open(int jpegShrink) const;
+  GObjectRef<VipsImage> decodedPng();
+
   const std::vector<std::uint8_t>& source_;
   bool isJpeg_ = false;
   bool hasProfile_ = false;
+  bool interlaced_ = false;
+  GObjectRef<VipsImage> decodedPng_;
   GObjectRef<VipsImage> rendered_;
 };
 

@@ -10,7 +10,8 @@
 namespace ombri_image {
 namespace {
 
-// A gradient source made by libvips itself, in the format of the suffix.
+// A gradient source made by libvips itself, in the format of the suffix; a
+// PNG has two bands, grey and alpha.
 std::vector<std::uint8_t> generated(int width, int height, const char* format) {
   VipsImage* pattern = nullptr;
   EXPECT_EQ(vips_xyz(&pattern, width, height, nullptr), 0);
@@ -46,6 +47,22 @@ TEST_F(VipsCodecTest, EncodeLandingOnTheBudgetIsKeptAndOneByteLessStops) {
   // The stopped encode leaves the render intact for the next one.
   EXPECT_EQ(codec.encode(0.82, full.size()), full);
   EXPECT_LT(codec.encode(0.30, full.size()).size(), full.size());
+}
+
+// A PNG is decoded once and rendered many times; every render must come out
+// as a codec's first render at that edge does.
+TEST_F(VipsCodecTest, LaterRendersOfAPngMatchFirstRenders) {
+  for (const char* format : {".png", ".png[interlace]", ".jpg"}) {
+    const auto source = generated(1000, 700, format);
+    VipsCodec reused(source);
+    for (const std::uint32_t edge : {1000u, 750u, 562u, 421u}) {
+      reused.render(edge);
+      VipsCodec fresh(source);
+      fresh.render(edge);
+      EXPECT_EQ(reused.width, fresh.width);
+      EXPECT_EQ(reused.encode(0.82, 25'165'824), fresh.encode(0.82, 25'165'824)) << format << " at " << edge;
+    }
+  }
 }
 
 TEST_F(VipsCodecTest, PixelLimitIsSixtyFourMillion) {
