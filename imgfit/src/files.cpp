@@ -5,6 +5,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
+#include <string>
 #include <utility>
 
 #include "failure.hpp"
@@ -38,9 +40,20 @@ std::vector<std::uint8_t> readSource(const std::filesystem::path& path) {
   return bytes;
 }
 
+namespace {
+
+// The output is written under this name beside its final one and linked into
+// place only once complete, so a run killed while writing leaves no partial
+// file under the final name.
+constexpr const char* kTemporaryName = ".imgfit-XXXXXX";
+
+}  // namespace
+
 void writeOutput(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes, PhaseTimings* timings) {
   const Clock::time_point start = Clock::now();
-  Descriptor output(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+  std::string temporary = (path.parent_path() / kTemporaryName).native();
+  // Created exclusively, with mode 0600 less the umask.
+  Descriptor output(::mkostemp(temporary.data(), O_CLOEXEC));
   if (output.fd < 0) throw Failure(ExitStatus::fileSystem, "output_create_failed");
 
   std::size_t written = 0;
@@ -48,7 +61,7 @@ void writeOutput(const std::filesystem::path& path, const std::vector<std::uint8
     const ssize_t put = ::write(output.fd, bytes.data() + written, bytes.size() - written);
     if (put < 0 && errno == EINTR) continue;
     if (put <= 0) {
-      ::unlink(path.c_str());
+      ::unlink(temporary.c_str());
       throw Failure(ExitStatus::fileSystem, "output_write_failed");
     }
     written += static_cast<std::size_t>(put);
@@ -56,10 +69,15 @@ void writeOutput(const std::filesystem::path& path, const std::vector<std::uint8
 
   const Clock::time_point flushStart = Clock::now();
   if (::fsync(output.fd) != 0) {
-    ::unlink(path.c_str());
+    ::unlink(temporary.c_str());
     throw Failure(ExitStatus::fileSystem, "output_flush_failed");
   }
   const Clock::time_point flushEnd = Clock::now();
+  // link, unlike rename, never replaces an entry that appeared at the final
+  // name since the command line was checked.
+  const bool linked = ::link(temporary.c_str(), path.c_str()) == 0;
+  ::unlink(temporary.c_str());
+  if (!linked) throw Failure(ExitStatus::fileSystem, "output_create_failed");
   if (::close(std::exchange(output.fd, -1)) != 0) throw Failure(ExitStatus::fileSystem, "output_close_failed");
 
   if (timings != nullptr) {

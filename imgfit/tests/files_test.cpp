@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <string>
 
 #include "failure.hpp"
@@ -64,6 +65,35 @@ TEST(WriteOutput, CreatesExclusivelyWithOwnerOnlyPermissions) {
   }
   EXPECT_EQ(std::filesystem::file_size(path), 3u);
   EXPECT_THROW(writeOutput(dir / "missing" / "out.jpg", {1}, nullptr), Failure);
+}
+
+std::vector<std::string> entries(const test_support::TempDir& dir) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(dir / ".")) names.push_back(entry.path().filename());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// Whatever appeared at the output name since the command line was checked
+// stays as it was, and no temporary file is left beside it.
+TEST(WriteOutput, NeverReplacesAnEntryThatAppeared) {
+  test_support::TempDir dir;
+  dir.write("file.jpg", {7});
+  std::filesystem::create_symlink(dir / "nowhere", dir / "dangling.jpg");
+  std::filesystem::create_directory(dir / "folder.jpg");
+  for (const char* name : {"file.jpg", "dangling.jpg", "folder.jpg"}) {
+    EXPECT_EQ(test_support::outcome([&] {
+                writeOutput(dir / name, {1, 2, 3}, nullptr);
+              }),
+              "7 output_create_failed")
+        << name;
+  }
+  EXPECT_EQ(entries(dir), (std::vector<std::string>{"dangling.jpg", "file.jpg", "folder.jpg"}));
+  EXPECT_EQ(std::filesystem::file_size(dir / "file.jpg"), 1u);
+  EXPECT_FALSE(std::filesystem::exists(dir / "nowhere"));
+
+  writeOutput(dir / "new.jpg", {1, 2, 3}, nullptr);
+  EXPECT_EQ(entries(dir), (std::vector<std::string>{"dangling.jpg", "file.jpg", "folder.jpg", "new.jpg"}));
 }
 
 }  // namespace
