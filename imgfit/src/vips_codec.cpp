@@ -176,19 +176,21 @@ GObjectRef<VipsImage> VipsCodec::open(int jpegShrink) const {
   return picture;
 }
 
-GObjectRef<VipsImage> VipsCodec::decodedPng() {
-  if (!decodedPng_) {
-    GObjectRef<VipsImage> picture = open(1);
+GObjectRef<VipsImage> VipsCodec::decoded(int shrink) {
+  if (!decoded_ || decodedShrink_ != shrink) {
+    decoded_.reset();
+    GObjectRef<VipsImage> picture = open(shrink);
     // libvips decodes an interlaced PNG whole into memory, where every render
-    // can read it again; any other PNG is a stream read once, so its pixels
-    // are copied into memory at the first render.
-    if (!interlaced_) {
+    // can read it again; any other source is a stream that can be read once,
+    // so its pixels are copied into memory.
+    if (isJpeg_ || !interlaced_) {
       picture.reset(vips_image_copy_memory(picture.get()));
       if (!picture) fail(ExitStatus::codecFailed, "image_decode_failed");
     }
-    decodedPng_ = std::move(picture);
+    decoded_ = std::move(picture);
+    decodedShrink_ = shrink;
   }
-  return decodedPng_.share();
+  return decoded_.share();
 }
 
 void VipsCodec::render(std::uint32_t edge) {
@@ -199,13 +201,12 @@ void VipsCodec::render(std::uint32_t edge) {
   const PixelSize stored{sourceWidth, sourceHeight};
   const PixelSize unturned = displayWidth == sourceWidth ? target : PixelSize{target.height, target.width};
 
-  GObjectRef<VipsImage> picture = isJpeg_ ? open(jpegShrink(stored, unturned)) : decodedPng();
+  GObjectRef<VipsImage> picture = decoded(isJpeg_ ? jpegShrink(stored, unturned) : 1);
   resizeTo(picture, unturned);
   convertToSrgb(picture, hasProfile_);
 
   // Materialised: up to nine encodes read it, and an encode stopped by the
-  // budget must leave it intact for the next. A JPEG is decoded here, and so
-  // is a PNG at the first render.
+  // budget must leave it intact for the next.
   GObjectRef<VipsImage> pixels(vips_image_copy_memory(picture.get()));
   if (!pixels) fail(ExitStatus::codecFailed, "image_decode_failed");
   // Turning needs random access, which the sequential decode does not give,

@@ -19,9 +19,9 @@ class VipsCodec : public ImageSizes {
   explicit VipsCodec(const std::vector<std::uint8_t>& source);
 
   // Each render stands on its own: upright, on opaque white, 8-bit sRGB,
-  // exactly the target size. A JPEG is decoded afresh at every call, at the
-  // decoder's scale for the edge; a PNG, whose decode is the same for every
-  // edge, is decoded at the first call and kept for the later ones.
+  // exactly the target size. The decode is kept for the next render while it
+  // is the same: always for a PNG, and for a JPEG while the decoder's scale
+  // for the edge stays the same.
   void render(std::uint32_t edge);
 
   // The JPEG of the last render, or nothing when it would pass `budget`.
@@ -31,13 +31,15 @@ class VipsCodec : public ImageSizes {
   // The source as libvips decodes it, flattened onto white; a JPEG at
   // 1/`jpegShrink` of its size.
   GObjectRef<VipsImage> open(int jpegShrink) const;
-  GObjectRef<VipsImage> decodedPng();
+  // open(shrink), in memory and kept until a render asks for another scale.
+  GObjectRef<VipsImage> decoded(int shrink);
 
   const std::vector<std::uint8_t>& source_;
   bool isJpeg_ = false;
   bool hasProfile_ = false;
   bool interlaced_ = false;
-  GObjectRef<VipsImage> decodedPng_;
+  GObjectRef<VipsImage> decoded_;
+  int decodedShrink_ = 0;
   GObjectRef<VipsImage> rendered_;
 };
 
