@@ -1,6 +1,7 @@
 #pragma once
 // The tool's two files: the source, read whole and safely, and the JPEG,
-// created exclusively under its final name and synced.
+// written and synced under a temporary name in the output's directory, then
+// given its final name without replacing anything.
 
 #include <cstdint>
 #include <filesystem>
@@ -24,7 +25,9 @@ struct Descriptor {
 
 std::vector<std::uint8_t> readSource(const std::filesystem::path& path);
 
-// A failed write or fsync removes the file again; a failed close leaves it.
+// A failed write or fsync removes the file again, and so does an entry that
+// has appeared at `path` ("output_create_failed"); a failed close leaves the
+// complete file under its final name.
 void writeOutput(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes, PhaseTimings* timings);
 
 }  // namespace ombri_image

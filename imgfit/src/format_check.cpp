@@ -18,10 +18,10 @@ constexpr std::array<std::uint8_t, 8> kPngSignature = {0x89, 0x50, 0x4E, 0x47, 0
 
 }  // namespace
 
-void checkFormat(const std::vector<std::uint8_t>& source) {
-  if (!beginsWith(source, kJpegSignature) && !beginsWith(source, kPngSignature)) {
-    throw Failure(3, "unsupported_format");
-  }
+SourceFormat checkFormat(const std::vector<std::uint8_t>& source) {
+  if (beginsWith(source, kJpegSignature)) return SourceFormat::jpeg;
+  if (beginsWith(source, kPngSignature)) return SourceFormat::png;
+  throw Failure(ExitStatus::unsupported, "unsupported_format");
 }
 
 }  // namespace ombri_image

@@ -5,8 +5,10 @@
 
 namespace ombri_image {
 
-// Admits a source that begins with the JPEG or the PNG signature; the
-// decoder still detects the type itself.
-void checkFormat(const std::vector<std::uint8_t>& source);
+enum class SourceFormat { jpeg, png };
+
+// Admits a source that begins with the JPEG or the PNG signature and says
+// which; the decoder still detects the type itself.
+SourceFormat checkFormat(const std::vector<std::uint8_t>& source);
 
 }  // namespace ombri_image

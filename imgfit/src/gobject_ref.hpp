@@ -6,6 +6,7 @@
 namespace ombri_image {
 
 void releaseGObject(void* object);
+void* retainGObject(void* object);
 
 template <class T>
 class GObjectRef {
@@ -24,6 +25,10 @@ class GObjectRef {
   void reset(T* object = nullptr) {
     if (object_ != nullptr) releaseGObject(object_);
     object_ = object;
+  }
+  // A second reference to the same object.
+  GObjectRef share() const {
+    return GObjectRef(object_ == nullptr ? nullptr : static_cast<T*>(retainGObject(object_)));
   }
   T* get() const { return object_; }
   explicit operator bool() const { return object_ != nullptr; }

@@ -7,16 +7,16 @@
 namespace ombri_image {
 
 PixelSize checkedSourceSize(std::int64_t width, std::int64_t height) {
-  if (width < 1 || height < 1) throw Failure(5, "image_metadata_failed");
+  if (width < 1 || height < 1) throw Failure(ExitStatus::codecFailed, "image_metadata_failed");
   if (width > kMaxSourcePixels || height > kMaxSourcePixels || width * height > kMaxSourcePixels) {
-    throw Failure(4, "source_pixel_limit");
+    throw Failure(ExitStatus::sourceTooLarge, "source_pixel_limit");
   }
   return {static_cast<std::uint32_t>(width), static_cast<std::uint32_t>(height)};
 }
 
 int checkedOrientation(std::optional<std::int64_t> orientation) {
   if (!orientation) return 1;
-  if (*orientation < 1 || *orientation > 8) throw Failure(5, "invalid_orientation");
+  if (*orientation < 1 || *orientation > 8) throw Failure(ExitStatus::codecFailed, "invalid_orientation");
   return static_cast<int>(*orientation);
 }
 

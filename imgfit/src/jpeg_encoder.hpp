@@ -29,8 +29,8 @@ enum class JpegEncodeOutcome {
 };
 
 // `pixels` holds `height` rows of `width` red, green, blue bytes each, without
-// padding. `quality` is libjpeg's scale, 1 to 100. Baseline, 4:2:0, standard
-// Huffman tables, no metadata.
+// padding. `quality` is libjpeg's scale, 1 to 100. Baseline, 4:2:0, Huffman
+// tables optimised for the picture, no metadata.
 JpegEncodeOutcome encodeJpeg(const std::uint8_t* pixels, std::uint32_t width, std::uint32_t height, int quality,
                              OutputSink& sink);
 

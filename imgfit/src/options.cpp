@@ -16,37 +16,38 @@ OptionName optionName(const std::string& name) {
   if (name == "--output") return OptionName::output;
   if (name == "--max-bytes") return OptionName::maxBytes;
   if (name == "--max-edge") return OptionName::maxEdge;
-  throw Failure(2, "invalid_arguments");
+  throw Failure(ExitStatus::commandLine, "invalid_arguments");
 }
 
 }  // namespace
 
 std::uint64_t positiveInteger(const std::filesystem::path& text, std::uint64_t limit) {
   const std::string& digits = text.native();
-  if (digits.empty()) throw Failure(2, "invalid_limit");
+  if (digits.empty()) throw Failure(ExitStatus::commandLine, "invalid_limit");
   std::uint64_t value = 0;
   for (char c : digits) {
-    if (c < '0' || c > '9') throw Failure(2, "invalid_limit");
+    if (c < '0' || c > '9') throw Failure(ExitStatus::commandLine, "invalid_limit");
     const auto digit = static_cast<std::uint64_t>(c - '0');
     // Past the limit is past it whatever follows, so this also guards 64 bits.
-    if (digit > limit || value > (limit - digit) / 10) throw Failure(2, "invalid_limit");
+    if (digit > limit || value > (limit - digit) / 10) throw Failure(ExitStatus::commandLine, "invalid_limit");
     value = value * 10 + digit;
   }
-  if (value < 1) throw Failure(2, "invalid_limit");
+  if (value < 1) throw Failure(ExitStatus::commandLine, "invalid_limit");
   return value;
 }
 
 void validatePath(const std::filesystem::path& path) {
   const std::string& bytes = path.native();
-  if (bytes.empty() || bytes.front() != '/' || bytes.size() > kMaxPathBytes) throw Failure(2, "invalid_path");
+  if (bytes.empty() || bytes.front() != '/' || bytes.size() > kMaxPathBytes)
+    throw Failure(ExitStatus::commandLine, "invalid_path");
   for (unsigned char byte : bytes) {
-    if (byte < 0x20) throw Failure(2, "invalid_path");
+    if (byte < 0x20) throw Failure(ExitStatus::commandLine, "invalid_path");
   }
 }
 
 Options parseOptions(const std::vector<std::filesystem::path>& args) {
   Options options;
-  if (args.size() != 6 && args.size() != 8) throw Failure(2, "invalid_arguments");
+  if (args.size() != 6 && args.size() != 8) throw Failure(ExitStatus::commandLine, "invalid_arguments");
 
   bool seen[4] = {false, false, false, false};
   for (std::size_t i = 0; i < args.size(); i += 2) {
@@ -67,22 +68,23 @@ Options parseOptions(const std::vector<std::filesystem::path>& args) {
         break;
     }
     bool& already = seen[static_cast<int>(name)];
-    if (already) throw Failure(2, "duplicate_argument");
+    if (already) throw Failure(ExitStatus::commandLine, "duplicate_argument");
     already = true;
   }
   if (!seen[static_cast<int>(OptionName::input)] || !seen[static_cast<int>(OptionName::output)] ||
       !seen[static_cast<int>(OptionName::maxBytes)]) {
-    throw Failure(2, "missing_argument");
+    throw Failure(ExitStatus::commandLine, "missing_argument");
   }
 
   validatePath(options.inputPath);
   validatePath(options.outputPath);
-  if (options.inputPath.lexically_normal() == options.outputPath.lexically_normal()) throw Failure(2, "same_path");
+  if (options.inputPath.lexically_normal() == options.outputPath.lexically_normal())
+    throw Failure(ExitStatus::commandLine, "same_path");
 
   // Any entry at all, a dangling link included; a failing lstat leaves the
   // decision to the exclusive create.
   struct stat entry {};
-  if (::lstat(options.outputPath.c_str(), &entry) == 0) throw Failure(7, "output_exists");
+  if (::lstat(options.outputPath.c_str(), &entry) == 0) throw Failure(ExitStatus::fileSystem, "output_exists");
   return options;
 }
 

@@ -23,9 +23,9 @@ void writeResultLine(std::ostream& out, const ImageSizes& sizes, std::uint64_t b
   out << "}}\n";
 }
 
-void writeErrorLine(std::ostream& out, int exitStatus, const char* code) {
-  out << R"({"version":1,"status":")" << (exitStatus == 3 ? "unsupported" : "error") << R"(","code":")" << code
-      << "\"}\n";
+void writeErrorLine(std::ostream& out, ExitStatus exitStatus, const char* code) {
+  out << R"({"version":1,"status":")" << (exitStatus == ExitStatus::unsupported ? "unsupported" : "error")
+      << R"(","code":")" << code << "\"}\n";
 }
 
 }  // namespace ombri_image

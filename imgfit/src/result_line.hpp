@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <ostream>
 
+#include "failure.hpp"
 #include "image_sizes.hpp"
 #include "phase_timings.hpp"
 
@@ -14,7 +15,7 @@ namespace ombri_image {
 // so it covers everything up to the report.
 void writeResultLine(std::ostream& out, const ImageSizes& sizes, std::uint64_t bytes, const PhaseTimings& timings);
 
-// Exit status 3 is "unsupported"; every other failure is "error".
-void writeErrorLine(std::ostream& out, int exitStatus, const char* code);
+// ExitStatus::unsupported is "unsupported"; every other failure is "error".
+void writeErrorLine(std::ostream& out, ExitStatus exitStatus, const char* code);
 
 }  // namespace ombri_image

@@ -50,14 +50,14 @@ int run(const std::vector<std::filesystem::path>& args) {
     // Flushed before the check: a result line lost after exit 0 would report
     // a failure as success.
     std::cout.flush();
-    if (!std::cout) throw Failure(7, "metadata_write_failed");
-    return 0;
+    if (!std::cout) throw Failure(ExitStatus::fileSystem, "metadata_write_failed");
+    return static_cast<int>(ExitStatus::success);
   } catch (const Failure& failure) {
     writeErrorLine(std::cerr, failure.exitStatus, failure.what());
-    return failure.exitStatus;
+    return static_cast<int>(failure.exitStatus);
   } catch (...) {
-    writeErrorLine(std::cerr, 5, "native_failure");
-    return 5;
+    writeErrorLine(std::cerr, ExitStatus::codecFailed, "native_failure");
+    return static_cast<int>(ExitStatus::codecFailed);
   }
 }
 

@@ -63,7 +63,7 @@ std::vector<std::uint8_t> shrinkToFit(Codec& codec, std::uint32_t maxEdge, std::
 
     std::vector<std::uint8_t> jpeg = encodeFeasible(codec, maxBytes, timings, kQualityLadder);
     if (!jpeg.empty()) return jpeg;
-    if (edge == minimumEdge) throw Failure(6, "output_budget_unreachable");
+    if (edge == minimumEdge) throw Failure(ExitStatus::budgetUnreachable, "output_budget_unreachable");
     edge = std::max(edge * 3 / 4, minimumEdge);
   }
 }

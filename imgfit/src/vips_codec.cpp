@@ -8,10 +8,10 @@
 #include <optional>
 #include <string_view>
 
+#include "declared_header.hpp"
 #include "failure.hpp"
 #include "image_geometry.hpp"
 #include "jpeg_encoder.hpp"
-#include "png_animation.hpp"
 
 namespace ombri_image {
 namespace {
@@ -38,11 +38,11 @@ void startVips() {
     vips_concurrency_set(std::min(vips_concurrency_get(), 4));
     return true;
   }();
-  if (!started) throw Failure(5, "image_decode_failed");
+  if (!started) throw Failure(ExitStatus::codecFailed, "image_decode_failed");
 }
 
 // libvips keeps its reasons in a per-thread buffer; the codes say enough.
-[[noreturn]] void fail(int status, const char* code) {
+[[noreturn]] void fail(ExitStatus status, const char* code) {
   vips_error_clear();
   throw Failure(status, code);
 }
@@ -76,7 +76,7 @@ bool loadedBy(VipsImage* header, std::string_view loaderPrefix) {
 template <class Operation>
 void apply(GObjectRef<VipsImage>& image, Operation operation) {
   VipsImage* result = nullptr;
-  if (operation(image.get(), &result) != 0) fail(5, "image_render_failed");
+  if (operation(image.get(), &result) != 0) fail(ExitStatus::codecFailed, "image_render_failed");
   image.reset(result);
 }
 
@@ -126,7 +126,7 @@ void convertToSrgb(GObjectRef<VipsImage>& image, bool hasProfile) {
   if (vips_image_get_format(image.get()) != VIPS_FORMAT_UCHAR) {
     apply(image, [](VipsImage* in, VipsImage** out) { return vips_cast_uchar(in, out, nullptr); });
   }
-  if (vips_image_get_bands(image.get()) != 3) fail(5, "image_render_failed");
+  if (vips_image_get_bands(image.get()) != 3) fail(ExitStatus::codecFailed, "image_render_failed");
 }
 
 // The largest JPEG decode scale that keeps both sides at least `size`: the
@@ -142,25 +142,55 @@ int jpegShrink(PixelSize stored, PixelSize size) {
 
 VipsCodec::VipsCodec(const std::vector<std::uint8_t>& source) : source_(source) {
   startVips();
+  checkDeclaredHeader(source);
   GObjectRef<VipsSource> input(vips_source_new_from_memory(source.data(), source.size()));
-  if (!input) fail(5, "image_decode_failed");
+  if (!input) fail(ExitStatus::codecFailed, "image_decode_failed");
   // Reads the header only; the pixels are decoded by render.
   GObjectRef<VipsImage> header(
       vips_image_new_from_source(input.get(), "", "access", VIPS_ACCESS_SEQUENTIAL, "fail_on", kFailOn, nullptr));
-  if (!header) fail(5, "image_decode_failed");
-  // libvips reads the first frame of an animated PNG as if it were the whole.
-  if (vips_image_get_n_pages(header.get()) != 1 || (loadedBy(header.get(), "pngload") && declaresAnimation(source))) {
-    fail(3, "unsupported_multiframe");
-  }
+  if (!header) fail(ExitStatus::codecFailed, "image_decode_failed");
+  // An animated PNG has been counted by checkDeclaredHeader: libvips reads
+  // its first frame as if it were the whole.
+  if (vips_image_get_n_pages(header.get()) != 1) fail(ExitStatus::unsupported, "unsupported_multiframe");
 
   const PixelSize stored = checkedSourceSize(vips_image_get_width(header.get()), vips_image_get_height(header.get()));
   const PixelSize display = displaySize(stored, checkedOrientation(numericOrientation(header.get())));
   isJpeg_ = loadedBy(header.get(), "jpegload");
   hasProfile_ = vips_image_get_typeof(header.get(), VIPS_META_ICC_NAME) != 0;
+  interlaced_ = vips_image_get_typeof(header.get(), "interlaced") != 0;
   sourceWidth = stored.width;
   sourceHeight = stored.height;
   displayWidth = display.width;
   displayHeight = display.height;
+}
+
+GObjectRef<VipsImage> VipsCodec::open(int jpegShrink) const {
+  GObjectRef<VipsSource> input(vips_source_new_from_memory(source_.data(), source_.size()));
+  if (!input) fail(ExitStatus::codecFailed, "image_decode_failed");
+  GObjectRef<VipsImage> picture(isJpeg_ ? vips_image_new_from_source(input.get(), "", "access", VIPS_ACCESS_SEQUENTIAL,
+                                                                     "fail_on", kFailOn, "shrink", jpegShrink, nullptr)
+                                        : vips_image_new_from_source(input.get(), "", "access", VIPS_ACCESS_SEQUENTIAL,
+                                                                     "fail_on", kFailOn, nullptr));
+  if (!picture) fail(ExitStatus::codecFailed, "image_decode_failed");
+  flattenOntoWhite(picture);
+  return picture;
+}
+
+GObjectRef<VipsImage> VipsCodec::decoded(int shrink) {
+  if (!decoded_ || decodedShrink_ != shrink) {
+    decoded_.reset();
+    GObjectRef<VipsImage> picture = open(shrink);
+    // libvips decodes an interlaced PNG whole into memory, where every render
+    // can read it again; any other source is a stream that can be read once,
+    // so its pixels are copied into memory.
+    if (isJpeg_ || !interlaced_) {
+      picture.reset(vips_image_copy_memory(picture.get()));
+      if (!picture) fail(ExitStatus::codecFailed, "image_decode_failed");
+    }
+    decoded_ = std::move(picture);
+    decodedShrink_ = shrink;
+  }
+  return decoded_.share();
 }
 
 void VipsCodec::render(std::uint32_t edge) {
@@ -171,33 +201,24 @@ void VipsCodec::render(std::uint32_t edge) {
   const PixelSize stored{sourceWidth, sourceHeight};
   const PixelSize unturned = displayWidth == sourceWidth ? target : PixelSize{target.height, target.width};
 
-  GObjectRef<VipsSource> input(vips_source_new_from_memory(source_.data(), source_.size()));
-  if (!input) fail(5, "image_decode_failed");
-  GObjectRef<VipsImage> picture(
-      isJpeg_
-          ? vips_image_new_from_source(input.get(), "", "access", VIPS_ACCESS_SEQUENTIAL, "fail_on", kFailOn, "shrink",
-                                       jpegShrink(stored, unturned), nullptr)
-          : vips_image_new_from_source(input.get(), "", "access", VIPS_ACCESS_SEQUENTIAL, "fail_on", kFailOn, nullptr));
-  if (!picture) fail(5, "image_decode_failed");
-
-  flattenOntoWhite(picture);
+  GObjectRef<VipsImage> picture = decoded(isJpeg_ ? jpegShrink(stored, unturned) : 1);
   resizeTo(picture, unturned);
   convertToSrgb(picture, hasProfile_);
 
   // Materialised: up to nine encodes read it, and an encode stopped by the
-  // budget must leave it intact for the next. Decoding happens here.
+  // budget must leave it intact for the next.
   GObjectRef<VipsImage> pixels(vips_image_copy_memory(picture.get()));
-  if (!pixels) fail(5, "image_decode_failed");
+  if (!pixels) fail(ExitStatus::codecFailed, "image_decode_failed");
   // Turning needs random access, which the sequential decode does not give,
   // so it works on the small picture in memory.
   if (vips_image_get_orientation(pixels.get()) != 1) {
     apply(pixels, [](VipsImage* in, VipsImage** out) { return vips_autorot(in, out, nullptr); });
     pixels.reset(vips_image_copy_memory(pixels.get()));
-    if (!pixels) fail(5, "image_render_failed");
+    if (!pixels) fail(ExitStatus::codecFailed, "image_render_failed");
   }
   if (static_cast<std::uint32_t>(vips_image_get_width(pixels.get())) != target.width ||
       static_cast<std::uint32_t>(vips_image_get_height(pixels.get())) != target.height) {
-    fail(5, "image_render_failed");
+    fail(ExitStatus::codecFailed, "image_render_failed");
   }
   rendered_ = std::move(pixels);
   width = target.width;
@@ -208,13 +229,13 @@ std::vector<std::uint8_t> VipsCodec::encode(double quality, std::uint64_t budget
   // libjpeg directly on the rendered pixels: libvips' own threaded JPEG
   // writer can hang when its target refuses a write, which the budget does.
   const auto* pixels = static_cast<const std::uint8_t*>(vips_image_get_data(rendered_.get()));
-  if (pixels == nullptr) fail(5, "jpeg_encode_failed");
+  if (pixels == nullptr) fail(ExitStatus::codecFailed, "jpeg_encode_failed");
   OutputSink sink{{}, budget, false};
   const JpegEncodeOutcome outcome =
       encodeJpeg(pixels, width, height, static_cast<int>(std::lround(quality * 100)), sink);
-  if (outcome == JpegEncodeOutcome::encoderUnavailable) fail(5, "jpeg_encoder_unavailable");
+  if (outcome == JpegEncodeOutcome::encoderUnavailable) fail(ExitStatus::codecFailed, "jpeg_encoder_unavailable");
   if (sink.overflowed) return {};
-  if (outcome != JpegEncodeOutcome::finished || sink.data.empty()) fail(5, "jpeg_encode_failed");
+  if (outcome != JpegEncodeOutcome::finished || sink.data.empty()) fail(ExitStatus::codecFailed, "jpeg_encode_failed");
   return std::move(sink.data);
 }
 

@@ -5,21 +5,18 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <string>
 
 #include "failure.hpp"
+#include "outcome.hpp"
 #include "temp_dir.hpp"
 
 namespace ombri_image {
 namespace {
 
 std::string readCode(const std::filesystem::path& path) {
-  try {
-    readSource(path);
-    return "ok";
-  } catch (const Failure& failure) {
-    return std::to_string(failure.exitStatus) + " " + failure.what();
-  }
+  return test_support::outcome([&] { readSource(path); });
 }
 
 std::filesystem::path sparseFile(const test_support::TempDir& dir, const std::string& name, off_t size) {
@@ -64,10 +61,39 @@ TEST(WriteOutput, CreatesExclusivelyWithOwnerOnlyPermissions) {
     FAIL() << "an existing file was replaced";
   } catch (const Failure& failure) {
     EXPECT_STREQ(failure.what(), "output_create_failed");
-    EXPECT_EQ(failure.exitStatus, 7);
+    EXPECT_EQ(failure.exitStatus, ExitStatus::fileSystem);
   }
   EXPECT_EQ(std::filesystem::file_size(path), 3u);
   EXPECT_THROW(writeOutput(dir / "missing" / "out.jpg", {1}, nullptr), Failure);
+}
+
+std::vector<std::string> entries(const test_support::TempDir& dir) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(dir / ".")) names.push_back(entry.path().filename());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// Whatever appeared at the output name since the command line was checked
+// stays as it was, and no temporary file is left beside it.
+TEST(WriteOutput, NeverReplacesAnEntryThatAppeared) {
+  test_support::TempDir dir;
+  dir.write("file.jpg", {7});
+  std::filesystem::create_symlink(dir / "nowhere", dir / "dangling.jpg");
+  std::filesystem::create_directory(dir / "folder.jpg");
+  for (const char* name : {"file.jpg", "dangling.jpg", "folder.jpg"}) {
+    EXPECT_EQ(test_support::outcome([&] {
+                writeOutput(dir / name, {1, 2, 3}, nullptr);
+              }),
+              "7 output_create_failed")
+        << name;
+  }
+  EXPECT_EQ(entries(dir), (std::vector<std::string>{"dangling.jpg", "file.jpg", "folder.jpg"}));
+  EXPECT_EQ(std::filesystem::file_size(dir / "file.jpg"), 1u);
+  EXPECT_FALSE(std::filesystem::exists(dir / "nowhere"));
+
+  writeOutput(dir / "new.jpg", {1, 2, 3}, nullptr);
+  EXPECT_EQ(entries(dir), (std::vector<std::string>{"dangling.jpg", "file.jpg", "folder.jpg", "new.jpg"}));
 }
 
 }  // namespace

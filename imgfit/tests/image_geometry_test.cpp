@@ -5,17 +5,13 @@
 #include <string>
 
 #include "failure.hpp"
+#include "outcome.hpp"
 
 namespace ombri_image {
 namespace {
 
 std::string sourceCheck(std::int64_t width, std::int64_t height) {
-  try {
-    checkedSourceSize(width, height);
-    return "ok";
-  } catch (const Failure& failure) {
-    return std::to_string(failure.exitStatus) + " " + failure.what();
-  }
+  return test_support::outcome([&] { checkedSourceSize(width, height); });
 }
 
 TEST(SourceSize, MetadataBeforeSideLimitBeforeArea) {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "failure.hpp"
+#include "outcome.hpp"
 #include "temp_dir.hpp"
 
 namespace ombri_image {
@@ -16,12 +17,7 @@ namespace {
 using Args = std::vector<std::filesystem::path>;
 
 std::string failureCode(const Args& args) {
-  try {
-    parseOptions(args);
-  } catch (const Failure& failure) {
-    return std::to_string(failure.exitStatus) + " " + failure.what();
-  }
-  return "ok";
+  return test_support::outcome([&] { parseOptions(args); });
 }
 
 TEST(ParseOptions, FirstFailingCheckDecides) {

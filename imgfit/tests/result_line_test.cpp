@@ -50,8 +50,8 @@ TEST(ResultLine, CpuPairOnlyWhenPresent) {
 
 TEST(ErrorLine, StatusWordFollowsExitStatus) {
   std::ostringstream unsupported, error;
-  writeErrorLine(unsupported, 3, "unsupported_format");
-  writeErrorLine(error, 5, "native_failure");
+  writeErrorLine(unsupported, ExitStatus::unsupported, "unsupported_format");
+  writeErrorLine(error, ExitStatus::codecFailed, "native_failure");
   EXPECT_EQ(unsupported.str(), R"({"version":1,"status":"unsupported","code":"unsupported_format"})"
                                "\n");
   EXPECT_EQ(error.str(), R"({"version":1,"status":"error","code":"native_failure"})"

@@ -10,7 +10,8 @@
 namespace ombri_image {
 namespace {
 
-// A gradient source made by libvips itself, in the format of the suffix.
+// A gradient source made by libvips itself, in the format of the suffix; a
+// PNG has two bands, grey and alpha.
 std::vector<std::uint8_t> generated(int width, int height, const char* format) {
   VipsImage* pattern = nullptr;
   EXPECT_EQ(vips_xyz(&pattern, width, height, nullptr), 0);
@@ -48,6 +49,23 @@ TEST_F(VipsCodecTest, EncodeLandingOnTheBudgetIsKeptAndOneByteLessStops) {
   EXPECT_LT(codec.encode(0.30, full.size()).size(), full.size());
 }
 
+// A decode is kept for the later renders that would decode the same; every
+// render must come out as a codec's first render at that edge does.
+TEST_F(VipsCodecTest, LaterRendersMatchFirstRenders) {
+  for (const char* format : {".png", ".png[interlace]", ".jpg", ".jpg[interlace]"}) {
+    const auto source = generated(1000, 700, format);
+    VipsCodec reused(source);
+    // The JPEG decoder's scale: 1, 1, 1, 2, 2, 4.
+    for (const std::uint32_t edge : {1000u, 750u, 562u, 421u, 315u, 236u}) {
+      reused.render(edge);
+      VipsCodec fresh(source);
+      fresh.render(edge);
+      EXPECT_EQ(reused.width, fresh.width);
+      EXPECT_EQ(reused.encode(0.82, 25'165'824), fresh.encode(0.82, 25'165'824)) << format << " at " << edge;
+    }
+  }
+}
+
 TEST_F(VipsCodecTest, PixelLimitIsSixtyFourMillion) {
   const auto largest = generated(8000, 8000, ".jpg");
   VipsCodec codec(largest);
@@ -61,7 +79,7 @@ TEST_F(VipsCodecTest, PixelLimitIsSixtyFourMillion) {
     VipsCodec refused(tooLarge);
     FAIL() << "8001 x 8000 was accepted";
   } catch (const Failure& failure) {
-    EXPECT_EQ(failure.exitStatus, 4);
+    EXPECT_EQ(failure.exitStatus, ExitStatus::sourceTooLarge);
     EXPECT_STREQ(failure.what(), "source_pixel_limit");
   }
 }

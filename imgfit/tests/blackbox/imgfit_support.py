@@ -93,10 +93,13 @@ def _png_chunk(kind, data):
     return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
 
 
-def png_header_only(width, height, orientation=None, animated_frames=None):
+def png_header_only(width, height, orientation=None, animated_frames=None, text_claims=None):
     """An 8-bit RGB PNG whose header is complete but whose image data is a stub, so it
-    cannot be decoded; optionally with an EXIF orientation and an animation control chunk."""
+    cannot be decoded; optionally with an EXIF orientation, an animation control chunk, and
+    a 30 KB text chunk whose length field claims `text_claims` bytes."""
     chunks = _png_chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 2, 0, 0, 0))
+    if text_claims is not None:
+        chunks += struct.pack(">I", text_claims) + b"tEXt" + b"Comment\x00" + b"x" * 30000
     if orientation is not None:
         chunks += _png_chunk(b"eXIf", _exif_orientation(orientation))
     if animated_frames is not None:
@@ -104,8 +107,8 @@ def png_header_only(width, height, orientation=None, animated_frames=None):
     return b"\x89PNG\r\n\x1a\n" + chunks + _png_chunk(b"IDAT", zlib.compress(bytes(64))) + _png_chunk(b"IEND", b"")
 
 
-def animated(png):
-    """A two-frame animated PNG: the still's image data shown twice."""
+def animated(png, frames=2):
+    """An animated PNG whose first frame is the still's image data, and each further frame the same data again."""
     ihdr_end = 8 + 8 + 13 + 4
     width, height = struct.unpack(">II", png[16:24])
     idat = png.index(b"IDAT") - 4
@@ -115,10 +118,10 @@ def animated(png):
     def frame_control(sequence):
         return _png_chunk(b"fcTL", struct.pack(">IIIIIHHBB", sequence, width, height, 0, 0, 1, 10, 0, 0))
 
-    return (png[:ihdr_end] + _png_chunk(b"acTL", struct.pack(">II", 2, 0)) + frame_control(0)
-            + png[ihdr_end:idat + 12 + length]
-            + frame_control(1) + _png_chunk(b"fdAT", struct.pack(">I", 2) + pixels)
-            + png[idat + 12 + length:])
+    further = b"".join(frame_control(2 * i - 1) + _png_chunk(b"fdAT", struct.pack(">I", 2 * i) + pixels)
+                       for i in range(1, frames))
+    return (png[:ihdr_end] + _png_chunk(b"acTL", struct.pack(">II", frames, 0)) + frame_control(0)
+            + png[ihdr_end:idat + 12 + length] + further + png[idat + 12 + length:])
 
 
 class TempDirTest(unittest.TestCase):

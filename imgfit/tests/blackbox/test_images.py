@@ -144,14 +144,32 @@ class ImagesTest(TempDirTest):
     def test_animated_png_is_several_images(self):
         convert("-size", "40x30", "xc:red", self.path("still.png"))
         self.fitted(self.path("still.png"))
-        source = self.write("animated.png", animated(self.read("still.png")))
-        self.assertFailure(fit(source, self.path("anim.jpg"), 100000), 3, "unsupported_multiframe")
-        self.assertFalse(os.path.exists(self.path("anim.jpg")))
+        for frames in (2, 3):
+            with self.subTest(frames=frames):
+                source = self.write("animated.png", animated(self.read("still.png"), frames))
+                self.assertFailure(fit(source, self.path("anim.jpg"), 100000), 3, "unsupported_multiframe")
+                self.assertFalse(os.path.exists(self.path("anim.jpg")))
+
+    def test_one_frame_animation_is_one_image(self):
+        convert("-size", "40x30", "xc:red", self.path("still.png"))
+        result, pixels = self.fitted(self.write("one.png", animated(self.read("still.png"), 1)))
+        self.assertEqual((result["width"], result["height"]), (40, 30))
+        self.assertNear(pixels.at(20, 15), RED)
 
     def test_header_checks_in_order(self):
         """Sources whose image data is a stub: each is refused by its header alone, or fails to decode."""
+        convert("-size", "64x48", "xc:red", self.path("small.jpg"))
+        small = self.read("small.jpg")
+        frame = small.index(b"\xff\xc0")
+        huge_jpeg = small[:frame + 5] + b"\xff\xff\xff\xff" + small[frame + 9:]
         cases = [
+            # Refused before any decoder allocates what the chunk claims.
+            (png_header_only(300, 200, text_claims=0x7FFFFFFF), 5, "image_decode_failed"),
             (png_header_only(9000, 9000, orientation=9, animated_frames=2), 3, "unsupported_multiframe"),
+            # The image data lies outside the one frame, so the file holds two pictures.
+            (png_header_only(300, 200, animated_frames=1), 3, "unsupported_multiframe"),
+            (png_header_only(64000001, 1), 4, "source_pixel_limit"),
+            (huge_jpeg, 4, "source_pixel_limit"),
             (png_header_only(9000, 9000, orientation=9), 4, "source_pixel_limit"),
             (png_header_only(8001, 8000), 4, "source_pixel_limit"),
             (png_header_only(300, 200, orientation=9), 5, "invalid_orientation"),

@@ -23,7 +23,21 @@ class OutputFilesTest(TempDirTest):
 
         run = Run(subprocess.run(self.args, capture_output=True, timeout=60, preexec_fn=small_file_limit))
         self.assertFailure(run, 7, "output_write_failed")
-        self.assertFalse(os.path.exists(self.path("out.jpg")))
+        self.assertEqual(os.listdir(self.dir), ["in.jpg"])
+
+    def test_run_killed_while_writing_leaves_nothing_under_the_output_name(self):
+        def killed_by_a_write_past_1000_bytes():
+            signal.signal(signal.SIGXFSZ, signal.SIG_DFL)
+            resource.setrlimit(resource.RLIMIT_FSIZE, (1000, 1000))
+
+        completed = subprocess.run(self.args, capture_output=True, timeout=60,
+                                   preexec_fn=killed_by_a_write_past_1000_bytes)
+        self.assertEqual(completed.returncode, -signal.SIGXFSZ)
+        self.assertFalse(os.path.lexists(self.path("out.jpg")))
+        # So the next run does not find "output_exists".
+        run = Run(subprocess.run(self.args, capture_output=True, timeout=60))
+        self.assertEqual(run.status, 0, run.stderr)
+        self.assertEqual(identify(self.path("out.jpg"))["bytes"], run.result()["bytes"])
 
     def test_failed_result_line_keeps_the_complete_file(self):
         with open("/dev/full", "wb") as full:
