@@ -202,6 +202,36 @@ class CommandLine(unittest.TestCase):
             self.assertEqual([e["t1"] for e in events if e["type"] == "transcript"], [12.0, 13.1, 1.3])
 
 
+def peak_rss_bytes(args):
+    """Runs the listener on `args`; returns (exit status, stdout, its own peak resident memory in bytes)."""
+    with tempfile.TemporaryFile() as out, subprocess.Popen([LISTENER, *args], stdout=out,
+                                                           stderr=subprocess.DEVNULL) as child:
+        _, status, usage = os.wait4(child.pid, 0)
+        child.returncode = os.waitstatus_to_exitcode(status)
+        out.seek(0)
+        return child.returncode, out.read().decode(), usage.ru_maxrss * 1024
+
+
+class TinyHeaderRate(unittest.TestCase):
+    def test_memory_follows_the_events_not_the_windows(self):
+        # 20 MiB of 8-bit samples at 1 Hz: one window per sample, 20 million
+        # windows, whose list alone would take 480 MB; none of them is voiced.
+        with tempfile.TemporaryDirectory() as tmp:
+            path = os.path.join(tmp, "1hz.wav")
+            size = 20 << 20
+            with open(path, "wb") as f:
+                f.write(b"RIFF" + struct.pack("<I", 36 + size) + b"WAVEfmt " +
+                        struct.pack("<IHHIIHH", 16, 1, 1, 1, 1, 1, 8) + b"data" + struct.pack("<I", size))
+                for _ in range(size >> 16):
+                    f.write(b"\x00\xff" * (1 << 15))
+            status, out, peak = peak_rss_bytes(["--input-wav", path, path])
+        self.assertEqual(status, 0)
+        events = [json.loads(line) for line in out.splitlines()]
+        self.assertEqual([e["type"] for e in events], ["status", "level", "status"])
+        self.assertEqual(events[1]["mic"], f32(128 / 32767))
+        self.assertLess(peak, 200 << 20)
+
+
 class StartCommand(unittest.TestCase):
     def converse(self, *requests):
         done = subprocess.run([LISTENER], input="".join(json.dumps(r) + "\n" for r in requests),
