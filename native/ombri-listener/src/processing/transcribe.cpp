@@ -24,6 +24,17 @@ bool is_regular_file(const std::string& path) {
   return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
+// whisper.cpp detects the language for "auto" and looks any other up in its
+// own table, codes and full names; an unknown one would decode with a wrong
+// token. A language holding a NUL is left to the parameter check, which names
+// that fault.
+Result<void> check_language(const std::optional<std::string>& language) {
+  if (!language || is_blank(*language) || *language == "auto" || language->find('\0') != std::string::npos) return {};
+  if (whisper_lang_id(language->c_str()) < 0)
+    return ErrorText{"Whisper does not know the language \"" + *language + "\"."};
+  return {};
+}
+
 int computation_threads() {
   const unsigned logical = std::thread::hardware_concurrency();
   return logical == 0 ? 4 : static_cast<int>(std::min(logical, 8u));
@@ -159,11 +170,13 @@ Result<Json> transcribe_wav(const std::string& model_path, const std::string& au
                             const std::optional<std::string>& language, const std::optional<std::string>& prompt) {
   if (!is_regular_file(model_path)) return ErrorText{"The selected Whisper model is not installed."};
   if (!is_regular_file(audio_path)) return ErrorText{"The transcription audio file was not found."};
+  if (auto known = check_language(language); !known) return ErrorText{known.error()};
   // A worker thread must not end the process on a buffer the machine cannot hold.
   try {
     auto buffer = read_wav_mono_16k(audio_path);
     if (!buffer) return ErrorText{buffer.error()};
     if (buffer->empty()) return ErrorText{"Cannot transcribe an empty audio file."};
+    zero_unusable_samples(*buffer);
     return run_whisper(model_path, *buffer, language, prompt);
   } catch (const std::bad_alloc&) {
     return ErrorText{"There is not enough memory to transcribe this audio."};

@@ -26,6 +26,12 @@ Result<void> read_all(WavReader& reader, std::vector<float>& out, Convert conver
 
 }  // namespace
 
+void zero_unusable_samples(std::span<float> samples) {
+  // A not-a-number fails the comparison, so it is replaced too.
+  for (float& sample : samples)
+    if (!(std::fabs(sample) <= kMaxWhisperSample)) sample = 0.0f;
+}
+
 std::vector<float> interleaved_mono(std::span<const float> samples, std::size_t channels) {
   std::vector<float> mono;
   mono.reserve((samples.size() + channels - 1) / channels);

@@ -21,6 +21,15 @@ inline constexpr std::uint64_t kMaxTranscriptionSamples = 16000ull * 60 * 60 * 2
 // The whole file as mono 16 kHz samples, nominally in [-1, 1] (not clamped).
 Result<std::vector<float>> read_wav_mono_16k(const std::string& path);
 
+// The largest sample size handed to whisper.cpp: far past any audio level,
+// and small enough that its spectrogram cannot overflow single precision.
+inline constexpr float kMaxWhisperSample = 1e9f;
+
+// Sets to 0 every sample that is not a finite number or whose size passes
+// kMaxWhisperSample: whisper.cpp would otherwise compute on infinities and
+// not-a-numbers and decode for hours instead of seconds.
+void zero_unusable_samples(std::span<float> samples);
+
 // One value per frame of `channels` samples: their single-precision sum
 // divided by the number of samples the frame has (a short last frame too).
 std::vector<float> interleaved_mono(std::span<const float> samples, std::size_t channels);

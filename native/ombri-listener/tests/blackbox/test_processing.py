@@ -88,14 +88,25 @@ class ProcessingCommands(unittest.TestCase):
             self.assertEqual((written.getnchannels(), written.getsampwidth(), written.getframerate()), (1, 2, 48000))
             self.assertEqual(written.getnframes(), 275 * 480)
 
+    def test_an_unknown_language_is_refused(self):
+        # With its blank, " en" is none of whisper.cpp's languages.
+        answer = self.one_answer(request(id="l", cmd="transcribe", args={
+            "modelPath": self.model, "audioPath": self.audio, "language": " en"}))
+        self.assertEqual(answer, {"id": "l", "ok": False, "error": {
+            "code": "transcription_failed", "message": 'Whisper does not know the language " en".'}})
+
+    def one_answer(self, line):
+        """Sends one request and returns its answer, read before standard input closes."""
+        with subprocess.Popen([LISTENER], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                              stderr=subprocess.DEVNULL) as child:
+            child.stdin.write(line)
+            child.stdin.flush()
+            return json.loads(child.stdout.readline())
+
     def test_refuses_to_overwrite_the_input(self):
         before = read_bytes(self.audio)
         same = os.path.join(self.dir.name, ".", "take.wav")
-        with subprocess.Popen([LISTENER], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                              stderr=subprocess.DEVNULL) as child:
-            child.stdin.write(request(id="x", cmd="enhance", args={"input": self.audio, "output": same}))
-            child.stdin.flush()
-            answer = json.loads(child.stdout.readline())
+        answer = self.one_answer(request(id="x", cmd="enhance", args={"input": self.audio, "output": same}))
         self.assertEqual(answer["error"]["code"], "enhance_failed")
         self.assertEqual(read_bytes(self.audio), before)
 

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
+#include <limits>
 
 #include "sample_bytes.hpp"
 #include "test_support.hpp"
@@ -51,6 +53,14 @@ TEST(TranscribeAudio, LinearResampleTo16kHz) {
 
   EXPECT_EQ(resampled_length(4294967295u, 1), 68719476720000u);
   EXPECT_EQ(resampled_length(44101, 44100), 16000u);
+}
+
+TEST(TranscribeAudio, UnusableSamplesBecomeZero) {
+  const float inf = std::numeric_limits<float>::infinity();
+  std::vector<float> samples = {std::nanf(""), inf,       -inf, 1e30f,  -std::nextafter(1e9f, inf),
+                                1e9f,          -32768.0f, 1.5f, -0.25f, 0.0f};
+  zero_unusable_samples(samples);
+  EXPECT_EQ(samples, (std::vector<float>{0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 1e9f, -32768.0f, 1.5f, -0.25f, 0.0f}));
 }
 
 TEST(TranscribeAudio, ReadsEveryLayoutAsMono16kHz) {

@@ -2,9 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <filesystem>
+#include <limits>
 
 #include "processing/transcribe_audio.hpp"
+#include "sample_bytes.hpp"
 #include "test_support.hpp"
 #include "tiny_whisper_model.hpp"
 #include "wav_test_files.hpp"
@@ -74,10 +77,46 @@ TEST(TranscribeWav, TheGivenLanguageGoesToWhisperUntrimmed) {
   ASSERT_TRUE(french) << french.error();
   EXPECT_EQ((*french)["language"], "fr");
   EXPECT_EQ((*french)["text"], "w1000");
-  // With its blanks the code is none that whisper.cpp knows, so no language comes back.
-  auto padded = transcribe_wav(tiny_whisper_model(), audio, " fr ", std::nullopt);
-  ASSERT_TRUE(padded) << padded.error();
-  EXPECT_TRUE((*padded)["language"].is_null());
+  // "auto" asks whisper.cpp to detect the language.
+  auto detected = transcribe_wav(tiny_whisper_model(), audio, "auto", std::nullopt);
+  ASSERT_TRUE(detected) << detected.error();
+  EXPECT_EQ((*detected)["language"], "de");
+}
+
+// A language missing from whisper.cpp's table, blanks included, would be
+// decoded with a wrong token; it is refused before the model is even read.
+TEST(TranscribeWav, RefusesALanguageWhisperDoesNotKnow) {
+  TempDir dir;
+  const auto audio = sox_wav(dir, "short.wav", "signed-integer", 16, 1, 16000, le16(std::vector<int>(16000, 100)));
+  for (const std::string language : {" fr ", " en", "xx", "EN"}) {
+    SCOPED_TRACE(language);
+    // The audio file as the model: loading it would fail with another text.
+    auto result = transcribe_wav(audio, audio, language, std::nullopt);
+    ASSERT_FALSE(result);
+    EXPECT_EQ(result.error(), "Whisper does not know the language \"" + language + "\".");
+  }
+}
+
+// Not-a-number, infinite or absurdly large samples in a float file would
+// keep whisper.cpp decoding for many minutes; as zeros they decode like the
+// rest of the audio.
+TEST(TranscribeWav, UnusableFloatSamplesDecodeAsSilence) {
+  TempDir dir;
+  std::vector<float> samples(44000);
+  for (std::size_t i = 0; i < samples.size(); ++i) samples[i] = 0.25f * std::sin(static_cast<float>(i) * 0.05f);
+  const float inf = std::numeric_limits<float>::infinity();
+  samples[1000] = std::nanf("");
+  samples[15000] = inf;
+  samples[30000] = -inf;
+  samples[40000] = 1e30f;
+  const auto audio =
+      hand_wav_file(dir, "f32.wav", {.format_tag = 3, .sample_rate = 16000, .block_align = 4, .bits = 32},
+                    test::float_bytes(samples));
+  auto result = transcribe_wav(tiny_whisper_model(), audio, std::nullopt, std::nullopt);
+  ASSERT_TRUE(result) << result.error();
+  EXPECT_EQ(to_json_text(*result),
+            "{\"durationSeconds\":2.75,\"language\":\"de\","
+            "\"segments\":[{\"end\":2.7,\"start\":0.5,\"text\":\"w1000\"}],\"text\":\"w1000\"}");
 }
 
 TEST(TranscribeWav, BlankSegmentsAreNoSpeech) {
