@@ -9,6 +9,7 @@
 
 #include "base/utf8.hpp"
 #include "processing/enhance_framing.hpp"
+#include "processing/staged_file.hpp"
 #include "wav/wav_reader.hpp"
 #include "wav/wav_writer.hpp"
 
@@ -27,13 +28,25 @@ bool same_file(const std::string& a, const std::string& b) {
   return first.st_dev == second.st_dev && first.st_ino == second.st_ino;
 }
 
+// True when the path names something that exists and is not a regular file,
+// links followed: a FIFO would block the worker for ever, /dev/stdin would
+// read the listener's own requests and /dev/stdout take WAV bytes into the
+// protocol. A path that cannot be looked at is left to the open that follows.
+bool exists_but_not_regular(const std::string& path) {
+  struct stat info {};
+  return ::stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode);
+}
+
 using DenoiserState = std::unique_ptr<DenoiseState, decltype(&rnnoise_destroy)>;
 
 // One file's way through the denoiser: frames in, 16-bit samples out.
 class DenoisePipeline {
  public:
-  DenoisePipeline(WavWriter writer, std::uint32_t input_rate)
-      : writer_(std::move(writer)), denoiser_(rnnoise_create(nullptr), &rnnoise_destroy), upsampler_(input_rate) {}
+  DenoisePipeline(StagedFile output, WavWriter writer, std::uint32_t input_rate)
+      : output_(std::move(output)),
+        writer_(std::move(writer)),
+        denoiser_(rnnoise_create(nullptr), &rnnoise_destroy),
+        upsampler_(input_rate) {}
 
   Result<void> push_sample(float x) {
     return upsampler_.push_sample(x, [this](FrameUpsampler::Frame frame) { return denoise_and_write(frame); });
@@ -44,8 +57,10 @@ class DenoisePipeline {
     return upsampler_.finish([this](FrameUpsampler::Frame frame) { return denoise_and_write(frame); });
   }
 
+  // Completes the file and only then puts it in place of the output.
   Result<void> finalize() {
     if (auto done = writer_.finalize(); !done) return ErrorText{"finalize failed: " + done.error()};
+    if (auto done = output_.commit(); !done) return ErrorText{"finalize failed: " + done.error()};
     return {};
   }
 
@@ -63,6 +78,7 @@ class DenoisePipeline {
     return {};
   }
 
+  StagedFile output_;  // removed when the pipeline ends without finalize()
   WavWriter writer_;
   DenoiserState denoiser_;
   FrameUpsampler upsampler_;
@@ -101,15 +117,24 @@ Result<std::uint64_t> stream_frames(WavReader& reader, DenoisePipeline& pipeline
 }  // namespace
 
 Result<EnhanceSummary> enhance_wav(const std::string& input, const std::string& output) {
+  if (exists_but_not_regular(input)) return ErrorText{"input is not a regular file"};
+  if (exists_but_not_regular(output)) return ErrorText{"output exists and is not a regular file"};
   auto reader = WavReader::open(input, kIoBufferBytes);
   if (!reader) return ErrorText{"could not open input: " + reader.error()};
   const WavFormat format = reader->format();
   if (format.sample_rate == 0) return ErrorText{"input has an invalid sample rate"};
   if (same_file(input, output)) return ErrorText{"output is the input file itself; choose another output path"};
 
-  auto writer = WavWriter::create(output, 1, kOutputRate);
+  // Written beside the output and renamed over it once complete: the output
+  // never holds a partial file, whether the call fails, the process ends
+  // midway or another request writes the same output meanwhile.
+  auto staged = StagedFile::create(output);
+  if (!staged) return ErrorText{"could not open output: " + staged.error()};
+  auto fd = staged->duplicate_fd();
+  if (!fd) return ErrorText{"could not open output: " + fd.error()};
+  auto writer = WavWriter::create(std::move(*fd), 1, kOutputRate);
   if (!writer) return ErrorText{"could not open output: " + writer.error()};
-  DenoisePipeline pipeline(std::move(*writer), format.sample_rate);
+  DenoisePipeline pipeline(std::move(*staged), std::move(*writer), format.sample_rate);
 
   const auto complete =
       format.sample_format == WavSampleFormat::ieee_float

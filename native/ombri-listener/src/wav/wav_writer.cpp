@@ -79,6 +79,12 @@ Result<WavWriter> WavWriter::create(const std::string& path, std::uint16_t chann
   if (channels == 0) return ErrorText{"A WAV file needs at least one channel."};
   UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
   if (!fd) return ErrorText{os_error_text(errno)};
+  return create(std::move(fd), channels, sample_rate, data_limit);
+}
+
+Result<WavWriter> WavWriter::create(UniqueFd fd, std::uint16_t channels, std::uint32_t sample_rate,
+                                    std::optional<std::uint64_t> data_limit) {
+  if (channels == 0) return ErrorText{"A WAV file needs at least one channel."};
   const auto header = make_header(channels, sample_rate);
   std::size_t done;
   if (auto written = write_all(fd.get(), header.data(), header.size(), done); !written)

@@ -28,6 +28,9 @@ class WavWriter {
   // `data_limit` caps the sample bytes (rounded down to whole frames); tests make it small.
   static Result<WavWriter> create(const std::string& path, std::uint16_t channels, std::uint32_t sample_rate,
                                   std::optional<std::uint64_t> data_limit = std::nullopt);
+  // The same on a file already open for writing and empty, which it takes over.
+  static Result<WavWriter> create(UniqueFd file, std::uint16_t channels, std::uint32_t sample_rate,
+                                  std::optional<std::uint64_t> data_limit = std::nullopt);
 
   WavWriter(WavWriter&&) noexcept = default;
   WavWriter& operator=(WavWriter&&) = delete;

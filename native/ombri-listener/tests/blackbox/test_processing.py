@@ -4,9 +4,11 @@ and nothing but protocol lines on stdout while whisper.cpp logs to stderr."""
 import json
 import math
 import os
+import select
 import subprocess
 import sys
 import tempfile
+import time
 import unittest
 import wave
 
@@ -26,6 +28,39 @@ def write_wav(path, rate, samples):
         out.setsampwidth(2)
         out.setframerate(rate)
         out.writeframes(b"".join(int(s).to_bytes(2, "little", signed=True) for s in samples))
+
+
+def sox_tone(path, seconds, kind="sine", rate=48000):
+    subprocess.run(["sox", "-n", "-r", str(rate), "-c", "1", "-b", "16", path, "synth", str(seconds), kind, "440",
+                    "vol", "0.5"], check=True)
+    return path
+
+
+def sox_samples(path):
+    """The sample count sox reads from the file, or None when sox refuses it."""
+    done = subprocess.run(["soxi", "-s", path], capture_output=True, text=True)
+    return int(done.stdout) if done.returncode == 0 else None
+
+
+def answers_by_id(lines, count, timeout=60):
+    """Sends `lines` to a fresh listener and returns its first `count` answers by id,
+    read before standard input closes; an answer that never comes fails the read."""
+    with subprocess.Popen([LISTENER], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                          stderr=subprocess.DEVNULL) as child:
+        child.stdin.write(b"".join(lines))
+        child.stdin.flush()
+        answers = {}
+        deadline = time.monotonic() + timeout
+        while len(answers) < count:
+            ready, _, _ = select.select([child.stdout], [], [], max(0.0, deadline - time.monotonic()))
+            if not ready:
+                child.kill()
+                raise AssertionError("no answer within %s s; got %s" % (timeout, sorted(answers)))
+            value = json.loads(child.stdout.readline())
+            answers[value["id"]] = value
+        child.stdin.close()
+        child.wait(timeout=30)
+    return answers
 
 
 class ProcessingCommands(unittest.TestCase):
@@ -102,6 +137,65 @@ class ProcessingCommands(unittest.TestCase):
             child.stdin.write(line)
             child.stdin.flush()
             return json.loads(child.stdout.readline())
+
+    def test_files_that_are_not_regular_are_refused(self):
+        # /dev/stdin would read the requests that follow, /dev/stdout put WAV
+        # bytes among the answers, a FIFO without a writer block for ever.
+        with tempfile.TemporaryDirectory() as tmp:
+            fifo = os.path.join(tmp, "fifo")
+            os.mkfifo(fifo)
+            answers = answers_by_id([
+                request(id="in", cmd="enhance", args={"input": "/dev/stdin", "output": os.path.join(tmp, "a.wav")}),
+                request(id="out", cmd="enhance", args={"input": self.audio, "output": "/dev/stdout"}),
+                request(id="fifo", cmd="enhance", args={"input": fifo, "output": os.path.join(tmp, "b.wav")}),
+                request(id="s", cmd="status"),
+            ], 4)
+            self.assertEqual(os.listdir(tmp), ["fifo"])
+        self.assertTrue(answers["s"]["ok"])
+        for key, message in (("in", "input is not a regular file"), ("fifo", "input is not a regular file"),
+                             ("out", "output exists and is not a regular file")):
+            self.assertEqual(answers[key]["error"], {"code": "enhance_failed", "message": message})
+
+    def test_the_output_is_complete_or_absent_when_the_listener_ends_midway(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            source = sox_tone(os.path.join(tmp, "long.wav"), 60)
+            out_dir = os.path.join(tmp, "out")
+            os.mkdir(out_dir)
+            output = os.path.join(out_dir, "enhanced.wav")
+            with subprocess.Popen([LISTENER], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                  stderr=subprocess.DEVNULL) as child:
+                child.stdin.write(request(id="e", cmd="enhance", args={"input": source, "output": output}))
+                child.stdin.flush()
+                deadline = time.monotonic() + 30
+                while not os.listdir(out_dir) and time.monotonic() < deadline:
+                    time.sleep(0.001)
+                self.assertTrue(os.listdir(out_dir), "the enhancement never started writing")
+                # The end of input ends the listener without waiting for its worker.
+                child.stdin.close()
+                self.assertEqual(child.wait(timeout=30), 0)
+            if os.path.exists(output):
+                self.assertEqual(sox_samples(output), 60 * 48000)
+
+    def test_concurrent_requests_for_one_output_leave_one_whole_result(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            # The shorter request starts second and ends first: written into one
+            # file, its start would land over the longer one's.
+            tone = sox_tone(os.path.join(tmp, "tone.wav"), 40)
+            noise = sox_tone(os.path.join(tmp, "noise.wav"), 10, kind="whitenoise")
+            references = [os.path.join(tmp, name) for name in ("tone-ref.wav", "noise-ref.wav")]
+            shared = os.path.join(tmp, "shared.wav")
+            answers = answers_by_id([
+                request(id="r1", cmd="enhance", args={"input": tone, "output": references[0]}),
+                request(id="r2", cmd="enhance", args={"input": noise, "output": references[1]}),
+                request(id="a", cmd="enhance", args={"input": tone, "output": shared}),
+                request(id="b", cmd="enhance", args={"input": noise, "output": shared}),
+            ], 4)
+            self.assertTrue(all(answer["ok"] for answer in answers.values()), answers)
+            whole = [read_bytes(path) for path in references]
+            self.assertTrue(read_bytes(shared) in whole, "the shared output is neither request's whole result")
+            self.assertIn(sox_samples(shared), [40 * 48000, 10 * 48000])
+            self.assertEqual(sorted(os.listdir(tmp)), sorted(["tone.wav", "noise.wav", "tone-ref.wav",
+                                                              "noise-ref.wav", "shared.wav"]))
 
     def test_refuses_to_overwrite_the_input(self):
         before = read_bytes(self.audio)

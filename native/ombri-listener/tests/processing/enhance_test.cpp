@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <rnnoise.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -253,16 +254,64 @@ TEST(EnhanceWav, ErrorsAndWhatTheyLeaveBehind) {
   }
 }
 
-TEST(EnhanceWav, TruncatedInputLeavesAWellFormedShorterOutput) {
+// Three whole frames are denoised before the data ends: none of it may
+// reach the output, which keeps what it held, or stays absent, and no
+// temporary file is left beside it.
+TEST(EnhanceWav, AFailureLeavesTheOutputAsItWas) {
   TempDir dir;
   const auto input = hand_wav_file(dir, "cut.wav", {.sample_rate = 48000, .announced_data_bytes = 2 * 4000},
                                    le16(tone(1500, 5000, 0.01)));
-  const auto output = dir.file("out.wav");
-  auto summary = enhance_wav(input, output);
-  ASSERT_FALSE(summary);
-  EXPECT_EQ(summary.error(), "read failed: Failed to read enough bytes.");
-  // 1499 interpolated samples: three whole frames were written before the data ended.
-  EXPECT_EQ(read_with_sndfile(output).samples.size(), 3u * 480);
+  const auto kept = dir.file("kept.wav");
+  ASSERT_TRUE(
+      enhance_wav(sox_wav(dir, "other.wav", "signed-integer", 16, 1, 16000, le16(tone(800, 5000, 0.01))), kept));
+  const auto before = read_bytes(kept);
+  const auto names = [&dir] {
+    std::vector<std::string> found;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.file(""))) found.push_back(entry.path());
+    std::sort(found.begin(), found.end());
+    return found;
+  };
+  const auto names_before = names();
+  for (const std::string& output : {kept, dir.file("absent.wav")}) {
+    SCOPED_TRACE(output);
+    auto summary = enhance_wav(input, output);
+    ASSERT_FALSE(summary);
+    EXPECT_EQ(summary.error(), "read failed: Failed to read enough bytes.");
+  }
+  EXPECT_EQ(read_bytes(kept), before);
+  EXPECT_EQ(names(), names_before);
+}
+
+// A FIFO would block the worker for ever, a device would feed it or take its
+// bytes: each is refused before anything is opened, which the FIFOs, with no
+// one at their other end, would otherwise show by blocking this test.
+TEST(EnhanceWav, RefusesFilesThatAreNotRegular) {
+  TempDir dir;
+  const auto good = sox_wav(dir, "good.wav", "signed-integer", 16, 1, 16000, le16(tone(1600, 5000, 0.01)));
+  const auto fifo = dir.file("fifo");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  ASSERT_EQ(::symlink(fifo.c_str(), dir.file("to-fifo").c_str()), 0);
+  const struct {
+    std::string input;
+    std::string output;
+    std::string error;
+  } cases[] = {
+      {fifo, dir.file("o1.wav"), "input is not a regular file"},
+      {dir.file("to-fifo"), dir.file("o2.wav"), "input is not a regular file"},
+      {"/dev/zero", dir.file("o3.wav"), "input is not a regular file"},
+      {dir.file(""), dir.file("o4.wav"), "input is not a regular file"},
+      {good, fifo, "output exists and is not a regular file"},
+      {good, "/dev/null", "output exists and is not a regular file"},
+      {good, dir.file(""), "output exists and is not a regular file"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.input + " -> " + c.output);
+    auto summary = enhance_wav(c.input, c.output);
+    ASSERT_FALSE(summary);
+    EXPECT_EQ(summary.error(), c.error);
+  }
+  for (const char* name : {"o1.wav", "o2.wav", "o3.wav", "o4.wav"})
+    EXPECT_FALSE(std::filesystem::exists(dir.file(name)));
 }
 
 // Naming the input as the output, by any spelling or link, must not destroy it.
