@@ -42,13 +42,27 @@ def sox_samples(path):
     return int(done.stdout) if done.returncode == 0 else None
 
 
-def answers_by_id(lines, count, timeout=60):
-    """Sends `lines` to a fresh listener and returns its first `count` answers by id,
-    read before standard input closes; an answer that never comes fails the read."""
+def wait_for_entry(directory, timeout=30):
+    """Waits until something appears in `directory`: a worker has begun its output."""
+    deadline = time.monotonic() + timeout
+    while not os.listdir(directory):
+        if time.monotonic() > deadline:
+            raise AssertionError("nothing appeared in %s" % directory)
+        time.sleep(0.001)
+
+
+def answers_by_id(steps, count, timeout=120):
+    """Runs `steps` against a fresh listener, each a request line to send or a
+    function to call, and returns its first `count` answers by id, read before
+    standard input closes; an answer that never comes fails the read."""
     with subprocess.Popen([LISTENER], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                           stderr=subprocess.DEVNULL) as child:
-        child.stdin.write(b"".join(lines))
-        child.stdin.flush()
+        for step in steps:
+            if callable(step):
+                step()
+            else:
+                child.stdin.write(step)
+                child.stdin.flush()
         answers = {}
         deadline = time.monotonic() + timeout
         while len(answers) < count:
@@ -166,10 +180,7 @@ class ProcessingCommands(unittest.TestCase):
                                   stderr=subprocess.DEVNULL) as child:
                 child.stdin.write(request(id="e", cmd="enhance", args={"input": source, "output": output}))
                 child.stdin.flush()
-                deadline = time.monotonic() + 30
-                while not os.listdir(out_dir) and time.monotonic() < deadline:
-                    time.sleep(0.001)
-                self.assertTrue(os.listdir(out_dir), "the enhancement never started writing")
+                wait_for_entry(out_dir)
                 # The end of input ends the listener without waiting for its worker.
                 child.stdin.close()
                 self.assertEqual(child.wait(timeout=30), 0)
@@ -178,24 +189,27 @@ class ProcessingCommands(unittest.TestCase):
 
     def test_concurrent_requests_for_one_output_leave_one_whole_result(self):
         with tempfile.TemporaryDirectory() as tmp:
-            # The shorter request starts second and ends first: written into one
-            # file, its start would land over the longer one's.
-            tone = sox_tone(os.path.join(tmp, "tone.wav"), 40)
-            noise = sox_tone(os.path.join(tmp, "noise.wav"), 10, kind="whitenoise")
+            tone = sox_tone(os.path.join(tmp, "tone.wav"), 24)
+            noise = sox_tone(os.path.join(tmp, "noise.wav"), 6, kind="whitenoise")
             references = [os.path.join(tmp, name) for name in ("tone-ref.wav", "noise-ref.wav")]
-            shared = os.path.join(tmp, "shared.wav")
+            out_dir = os.path.join(tmp, "out")
+            os.mkdir(out_dir)
+            shared = os.path.join(out_dir, "shared.wav")
+            # The shorter request starts once the longer one writes, and ends
+            # first: written into one file, its start would land over the
+            # longer one's.
             answers = answers_by_id([
                 request(id="r1", cmd="enhance", args={"input": tone, "output": references[0]}),
                 request(id="r2", cmd="enhance", args={"input": noise, "output": references[1]}),
                 request(id="a", cmd="enhance", args={"input": tone, "output": shared}),
+                lambda: wait_for_entry(out_dir),
                 request(id="b", cmd="enhance", args={"input": noise, "output": shared}),
             ], 4)
             self.assertTrue(all(answer["ok"] for answer in answers.values()), answers)
             whole = [read_bytes(path) for path in references]
             self.assertTrue(read_bytes(shared) in whole, "the shared output is neither request's whole result")
-            self.assertIn(sox_samples(shared), [40 * 48000, 10 * 48000])
-            self.assertEqual(sorted(os.listdir(tmp)), sorted(["tone.wav", "noise.wav", "tone-ref.wav",
-                                                              "noise-ref.wav", "shared.wav"]))
+            self.assertIn(sox_samples(shared), [24 * 48000, 6 * 48000])
+            self.assertEqual(os.listdir(out_dir), ["shared.wav"])
 
     def test_refuses_to_overwrite_the_input(self):
         before = read_bytes(self.audio)
