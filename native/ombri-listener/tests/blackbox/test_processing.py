@@ -55,14 +55,14 @@ def answers_by_id(steps, count, timeout=120):
     """Runs `steps` against a fresh listener, each a request line to send or a
     function to call, and returns its first `count` answers by id, read before
     standard input closes; an answer that never comes fails the read."""
-    with subprocess.Popen([LISTENER], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                          stderr=subprocess.DEVNULL) as child:
+    # Unbuffered, so that no answer waits in a buffer that select cannot see.
+    with subprocess.Popen([LISTENER], stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                          bufsize=0) as child:
         for step in steps:
             if callable(step):
                 step()
             else:
                 child.stdin.write(step)
-                child.stdin.flush()
         answers = {}
         deadline = time.monotonic() + timeout
         while len(answers) < count:
