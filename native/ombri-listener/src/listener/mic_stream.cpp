@@ -18,8 +18,8 @@ void write_pcm_sample(const SharedWavWriter& writer, std::int16_t sample) {
 }
 
 MicSample mic_sample(float sample) {
-  const float clamped = sample < -1.0f ? -1.0f : (sample > 1.0f ? 1.0f : sample);
-  return {std::fabs(clamped), pcm16_from_float(sample)};
+  // NaN passes the clamp, and its level raises no peak.
+  return {std::fabs(std::clamp(sample, -1.0f, 1.0f)), pcm16_from_float(sample)};
 }
 
 MicSample mic_sample(std::int16_t sample) { return {std::fabs(static_cast<float>(sample) / 32767.0f), sample}; }

@@ -2,8 +2,7 @@
 
 #include <fmt/format.h>
 
-#include <filesystem>
-
+#include "base/path.hpp"
 #include "base/utf8.hpp"
 #include "platform/av.hpp"
 #include "platform/uuid.hpp"
@@ -101,9 +100,9 @@ Result<SystemAudioCapture> SystemAudioCapture::start(const std::string& dir, std
   std::optional<LinearResampler> wav_resampler;
   if (mono) wav_resampler = LinearResampler::between(rate, kMonoWavRate);
 
-  const std::filesystem::path wav_path = std::filesystem::path(dir) / kSystemWavName;
-  auto wav = WavWriter::create(wav_path.string(), channels, mono ? kMonoWavRate : rate);
-  if (!wav) return ErrorText{fmt::format("Failed to create system WAV {}: {}", wav_path.string(), wav.error())};
+  const std::string wav_path = join_path(dir, kSystemWavName);
+  auto wav = WavWriter::create(wav_path, channels, mono ? kMonoWavRate : rate);
+  if (!wav) return ErrorText{fmt::format("Failed to create system WAV {}: {}", wav_path, wav.error())};
   SharedWavWriter writer = share_wav_writer(std::move(*wav));
 
   auto ring = make_sample_ring();
@@ -136,7 +135,7 @@ Result<SystemAudioCapture> SystemAudioCapture::start(const std::string& dir, std
   capture.drain_ =
       spawn_drain_thread(DrainInputs{std::move(ring.consumer), writer, capture.stop_flag, capture.live_flag_,
                                      std::move(levels), std::move(stream), std::move(wav_resampler), std::move(tap)});
-  capture.path = to_utf8_lossy(wav_path.native());
+  capture.path = to_utf8_lossy(wav_path);
   capture.writer_ = std::move(writer);
   capture.device_ = std::move(device);
   capture.proc_ = proc;
