@@ -7,9 +7,9 @@
 #include <memory>
 #include <string_view>
 
+#include "base/staged_file.hpp"
 #include "base/utf8.hpp"
 #include "processing/enhance_framing.hpp"
-#include "processing/staged_file.hpp"
 #include "wav/wav_reader.hpp"
 #include "wav/wav_writer.hpp"
 
@@ -128,7 +128,7 @@ Result<EnhanceSummary> enhance_wav(const std::string& input, const std::string& 
   // Written beside the output and renamed over it once complete: the output
   // never holds a partial file, whether the call fails, the process ends
   // midway or another request writes the same output meanwhile.
-  auto staged = StagedFile::create(output);
+  auto staged = StagedFile::create(output, "enhance");
   if (!staged) return ErrorText{"could not open output: " + staged.error()};
   auto fd = staged->duplicate_fd();
   if (!fd) return ErrorText{"could not open output: " + fd.error()};

@@ -1,4 +1,4 @@
-#include "processing/staged_file.hpp"
+#include "base/staged_file.hpp"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -18,7 +18,7 @@ std::atomic<unsigned long> next_name{0};
 
 }  // namespace
 
-Result<StagedFile> StagedFile::create(const std::string& destination) {
+Result<StagedFile> StagedFile::create(const std::string& destination, const char* purpose) {
   const auto slash = destination.rfind('/');
   const std::string directory = slash == std::string::npos ? "" : destination.substr(0, slash + 1);
   // No file name: what creating the destination itself would answer.
@@ -27,7 +27,7 @@ Result<StagedFile> StagedFile::create(const std::string& destination) {
   // A process id and a counter make the name unique among running listeners;
   // one left behind by an ended process is stepped over.
   for (int attempt = 0; attempt < kMaxNameTries; ++attempt) {
-    const std::string temporary = directory + ".ombri-enhance-" + std::to_string(::getpid()) + "-" +
+    const std::string temporary = directory + ".ombri-" + purpose + "-" + std::to_string(::getpid()) + "-" +
                                   std::to_string(next_name.fetch_add(1)) + ".tmp";
     UniqueFd fd(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
     if (fd) return StagedFile(std::move(fd), temporary, destination);

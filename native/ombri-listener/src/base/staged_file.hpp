@@ -15,9 +15,9 @@ namespace ombri {
 class StagedFile {
  public:
   // Creates an empty file under a unique hidden name in the destination's
-  // directory (mode 0666 before umask). Fails with the system's text, as
-  // creating the destination itself would.
-  static Result<StagedFile> create(const std::string& destination);
+  // directory, ".ombri-{purpose}-{pid}-{n}.tmp" (mode 0666 before umask).
+  // Fails with the system's text, as creating the destination itself would.
+  static Result<StagedFile> create(const std::string& destination, const char* purpose);
 
   StagedFile(StagedFile&& other) noexcept;
   StagedFile& operator=(StagedFile&&) = delete;
