@@ -130,9 +130,7 @@ Result<EnhanceSummary> enhance_wav(const std::string& input, const std::string& 
   // midway or another request writes the same output meanwhile.
   auto staged = StagedFile::create(output, "enhance");
   if (!staged) return ErrorText{"could not open output: " + staged.error()};
-  auto fd = staged->duplicate_fd();
-  if (!fd) return ErrorText{"could not open output: " + fd.error()};
-  auto writer = WavWriter::create(std::move(*fd), 1, kOutputRate);
+  auto writer = WavWriter::create(*staged, 1, kOutputRate);
   if (!writer) return ErrorText{"could not open output: " + writer.error()};
   DenoisePipeline pipeline(std::move(*staged), std::move(*writer), format.sample_rate);
 

@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "base/staged_file.hpp"
 #include "platform/temp_dir.hpp"
 #include "wav/wav_writer.hpp"
 
@@ -97,13 +98,19 @@ Result<std::string> ensure_probe_wav() {
   std::string path = probe_wav_path();
   struct stat info;
   if (::stat(path.c_str(), &info) == 0) return path;
-  auto writer = WavWriter::create(path, 1, kToneRate);
+  // Only a whole tone gets the name, which is never written again: a tone cut
+  // short by a kill, or mixed with another listener's, would stay for good.
+  auto staged = StagedFile::create(path, "probe");
+  if (!staged) return ErrorText{"Failed to create probe WAV: " + staged.error()};
+  auto writer = WavWriter::create(*staged, 1, kToneRate);
   if (!writer) return ErrorText{"Failed to create probe WAV: " + writer.error()};
   for (const std::int16_t sample : probe_tone())
     if (auto written = writer->write_sample(sample); !written)
       return ErrorText{"Failed to write probe WAV: " + written.error()};
   if (auto finalized = writer->finalize(); !finalized)
     return ErrorText{"Failed to finalize probe WAV: " + finalized.error()};
+  if (auto committed = staged->commit(); !committed)
+    return ErrorText{"Failed to finalize probe WAV: " + committed.error()};
   return path;
 }
 

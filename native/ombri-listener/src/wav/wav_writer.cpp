@@ -1,13 +1,6 @@
 #include "wav/wav_writer.hpp"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
-
-#include "base/os_error.hpp"
 
 namespace ombri {
 namespace {
@@ -32,7 +25,17 @@ std::uint32_t header_bytes_for(std::uint16_t channels) {
   return channels > 2 ? kExtensibleHeaderBytes : kPlainHeaderBytes;
 }
 
-// Both sizes are 0 until the writer is finalised.
+// The sizes of a file of `data_bytes` sample bytes, into a header made by make_header.
+void set_sizes(std::vector<unsigned char>& header, std::uint64_t data_bytes) {
+  const auto data_size = static_cast<std::uint32_t>(data_bytes);
+  const auto riff_size = static_cast<std::uint32_t>(header.size() - 8 + data_size);
+  for (int i = 0; i < 4; ++i) {
+    header[4 + i] = static_cast<unsigned char>(riff_size >> (8 * i));
+    header[header.size() - 4 + i] = static_cast<unsigned char>(data_size >> (8 * i));
+  }
+}
+
+// The header of a file with no samples yet, already a valid empty WAV.
 std::vector<unsigned char> make_header(std::uint16_t channels, std::uint32_t sample_rate) {
   const std::uint16_t block_align = static_cast<std::uint16_t>(channels * 2u);
   std::vector<unsigned char> h;
@@ -59,13 +62,8 @@ std::vector<unsigned char> make_header(std::uint16_t channels, std::uint32_t sam
   }
   put_tag(h, "data");
   put_u32(h, 0);
+  set_sizes(h, 0);
   return h;
-}
-
-Result<void> write_u32_at(int fd, off_t offset, std::uint32_t value) {
-  const unsigned char bytes[4] = {static_cast<unsigned char>(value), static_cast<unsigned char>(value >> 8),
-                                  static_cast<unsigned char>(value >> 16), static_cast<unsigned char>(value >> 24)};
-  return write_all_at(fd, bytes, sizeof bytes, offset);
 }
 
 }  // namespace
@@ -77,33 +75,32 @@ std::uint64_t WavWriter::max_data_bytes(std::uint16_t channels) {
 Result<WavWriter> WavWriter::create(const std::string& path, std::uint16_t channels, std::uint32_t sample_rate,
                                     std::optional<std::uint64_t> data_limit) {
   if (channels == 0) return ErrorText{"A WAV file needs at least one channel."};
-  UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
-  if (!fd) return ErrorText{os_error_text(errno)};
-  return create(std::move(fd), channels, sample_rate, data_limit);
+  auto staged = StagedFile::create(path, "wav");
+  if (!staged) return ErrorText{staged.error()};
+  auto writer = create(*staged, channels, sample_rate, data_limit);
+  if (!writer) return writer;
+  if (auto committed = staged->commit(); !committed) return ErrorText{committed.error()};
+  return writer;
 }
 
-Result<WavWriter> WavWriter::create(UniqueFd fd, std::uint16_t channels, std::uint32_t sample_rate,
+Result<WavWriter> WavWriter::create(const StagedFile& file, std::uint16_t channels, std::uint32_t sample_rate,
                                     std::optional<std::uint64_t> data_limit) {
   if (channels == 0) return ErrorText{"A WAV file needs at least one channel."};
-  const auto header = make_header(channels, sample_rate);
+  auto fd = file.duplicate_fd();
+  if (!fd) return ErrorText{fd.error()};
+  auto header = make_header(channels, sample_rate);
   std::size_t done;
-  if (auto written = write_all(fd.get(), header.data(), header.size(), done); !written)
+  if (auto written = write_all(fd->get(), header.data(), header.size(), done); !written)
     return ErrorText{written.error()};
   // Whole frames only, so that a full file still finalises without a cut frame.
   const std::uint64_t frame_bytes = std::uint64_t{channels} * 2;
   std::uint64_t limit = std::min(data_limit.value_or(max_data_bytes(channels)), max_data_bytes(channels));
   limit -= limit % frame_bytes;
-  return WavWriter(std::move(fd), channels, std::max<std::uint64_t>(std::uint64_t{sample_rate} * frame_bytes, 1),
-                   static_cast<std::uint32_t>(header.size()), limit);
+  return WavWriter(std::move(*fd), channels, std::move(header), limit);
 }
 
-WavWriter::WavWriter(UniqueFd fd, std::uint16_t channels, std::uint64_t bytes_per_second, std::uint32_t header_bytes,
-                     std::uint64_t data_limit)
-    : fd_(std::move(fd)),
-      channels_(channels),
-      bytes_per_second_(bytes_per_second),
-      header_bytes_(header_bytes),
-      data_limit_(data_limit) {
+WavWriter::WavWriter(UniqueFd fd, std::uint16_t channels, std::vector<unsigned char> header, std::uint64_t data_limit)
+    : fd_(std::move(fd)), channels_(channels), header_(std::move(header)), data_limit_(data_limit) {
   buffer_.reserve(kBufferBytes);
 }
 
@@ -123,11 +120,9 @@ Result<void> WavWriter::write_sample(std::int16_t sample) {
   data_bytes_ += 2;
   if (buffer_.size() < kBufferBytes) return {};
   auto flushed = flush_buffer();
-  // A recording killed before its end keeps all but its last second: the
-  // header follows the file once a second of audio has reached it since the
-  // last time. An error here leaves the older sizes, which still describe
-  // bytes on disk.
-  if (flushed && data_bytes_ - sized_bytes_ >= bytes_per_second_) (void)write_sizes(whole_frames(data_bytes_));
+  // A recording killed before its end keeps all but the buffer it held. An
+  // error here leaves the older sizes, which still describe bytes on disk.
+  (void)write_sizes(whole_frames(data_bytes_));
   return flushed;
 }
 
@@ -145,11 +140,11 @@ Result<void> WavWriter::flush_buffer() {
   return written;
 }
 
+// Both sizes in one write of the header from the RIFF size on, so a kill
+// never leaves a new size beside an old one.
 Result<void> WavWriter::write_sizes(std::uint64_t data_bytes) {
-  sized_bytes_ = data_bytes;
-  const auto data_size = static_cast<std::uint32_t>(data_bytes);
-  if (auto riff = write_u32_at(fd_.get(), 4, header_bytes_ - 8 + data_size); !riff) return riff;
-  return write_u32_at(fd_.get(), static_cast<off_t>(header_bytes_) - 4, data_size);
+  set_sizes(header_, data_bytes);
+  return write_all_at(fd_.get(), header_.data() + 4, header_.size() - 4, 4);
 }
 
 Result<void> WavWriter::finalize() {

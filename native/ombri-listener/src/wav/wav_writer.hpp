@@ -1,9 +1,9 @@
 #pragma once
 // The one WAV form the listener writes: RIFF/WAVE, signed 16-bit
-// little-endian PCM, channels interleaved. The file exists with a complete
-// header from creation on; its sizes are filled in when finalised or released,
-// and kept current while it grows (whole frames, at the first flush after each
-// second of audio), so a process that dies mid-recording leaves a readable file.
+// little-endian PCM, channels interleaved. The file is a well-formed WAV from
+// the moment it has its name: its sizes describe the whole frames on disk at
+// every flush of the buffer, and all of them when finalised or released, so a
+// process that dies mid-recording loses at most what the buffer holds.
 
 #include <cstdint>
 #include <limits>
@@ -14,6 +14,7 @@
 
 #include "base/poison_mutex.hpp"
 #include "base/result.hpp"
+#include "base/staged_file.hpp"
 #include "base/unique_fd.hpp"
 
 namespace ombri {
@@ -24,12 +25,16 @@ class WavWriter {
   // Largest data size whose RIFF size still fits the 32-bit field.
   static std::uint64_t max_data_bytes(std::uint16_t channels);
 
-  // Creates or truncates `path` (mode 0666 before umask) and writes the header.
-  // `data_limit` caps the sample bytes (rounded down to whole frames); tests make it small.
+  // Writes the header into a new file (mode 0666 before umask) under a
+  // temporary name beside `path` and renames it over `path`: whatever had that
+  // name (a file, a FIFO, a link) is replaced, never opened or followed, and a
+  // failure leaves neither name behind. `data_limit` caps the sample bytes
+  // (rounded down to whole frames); tests make it small.
   static Result<WavWriter> create(const std::string& path, std::uint16_t channels, std::uint32_t sample_rate,
                                   std::optional<std::uint64_t> data_limit = std::nullopt);
-  // The same on a file already open for writing and empty, which it takes over.
-  static Result<WavWriter> create(UniqueFd file, std::uint16_t channels, std::uint32_t sample_rate,
+  // Writes the header into a staged file that is still empty; the writer
+  // writes through a descriptor of its own, and the owner commits the file.
+  static Result<WavWriter> create(const StagedFile& file, std::uint16_t channels, std::uint32_t sample_rate,
                                   std::optional<std::uint64_t> data_limit = std::nullopt);
 
   WavWriter(WavWriter&&) noexcept = default;
@@ -44,19 +49,16 @@ class WavWriter {
   std::uint64_t samples_written() const { return data_bytes_ / 2; }
 
  private:
-  WavWriter(UniqueFd fd, std::uint16_t channels, std::uint64_t bytes_per_second, std::uint32_t header_bytes,
-            std::uint64_t data_limit);
+  WavWriter(UniqueFd fd, std::uint16_t channels, std::vector<unsigned char> header, std::uint64_t data_limit);
   Result<void> flush_buffer();
   Result<void> write_sizes(std::uint64_t data_bytes);
   std::uint64_t whole_frames(std::uint64_t bytes) const;
 
   UniqueFd fd_;
   std::uint16_t channels_ = 0;
-  std::uint64_t bytes_per_second_ = 1;
-  std::uint32_t header_bytes_ = 0;
+  std::vector<unsigned char> header_;  // as on disk, sizes included
   std::uint64_t data_limit_ = 0;
   std::uint64_t data_bytes_ = 0;
-  std::uint64_t sized_bytes_ = 0;  // the data size the header last got
   bool finalized_ = false;
   std::vector<unsigned char> buffer_;
 };

@@ -265,13 +265,7 @@ TEST(EnhanceWav, AFailureLeavesTheOutputAsItWas) {
   ASSERT_TRUE(
       enhance_wav(sox_wav(dir, "other.wav", "signed-integer", 16, 1, 16000, le16(tone(800, 5000, 0.01))), kept));
   const auto before = read_bytes(kept);
-  const auto names = [&dir] {
-    std::vector<std::string> found;
-    for (const auto& entry : std::filesystem::directory_iterator(dir.file(""))) found.push_back(entry.path());
-    std::sort(found.begin(), found.end());
-    return found;
-  };
-  const auto names_before = names();
+  const auto names_before = test::names_in(dir.path());
   for (const std::string& output : {kept, dir.file("absent.wav")}) {
     SCOPED_TRACE(output);
     auto summary = enhance_wav(input, output);
@@ -279,7 +273,7 @@ TEST(EnhanceWav, AFailureLeavesTheOutputAsItWas) {
     EXPECT_EQ(summary.error(), "read failed: Failed to read enough bytes.");
   }
   EXPECT_EQ(read_bytes(kept), before);
-  EXPECT_EQ(names(), names_before);
+  EXPECT_EQ(test::names_in(dir.path()), names_before);
 }
 
 // A FIFO would block the worker for ever, a device would feed it or take its
