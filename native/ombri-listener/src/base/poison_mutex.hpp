@@ -4,18 +4,22 @@
 // may be half-updated.
 
 #include <atomic>
+#include <chrono>
 #include <exception>
 #include <mutex>
+#include <optional>
 #include <utility>
 
 namespace ombri {
 
-template <class T>
+// `Mutex` is std::timed_mutex where a holder must be able to give up waiting.
+template <class T, class Mutex = std::mutex>
 class PoisonMutex {
  public:
   class Guard {
    public:
-    explicit Guard(PoisonMutex& owner) : owner_(&owner), lock_(owner.mutex_), exceptions_(std::uncaught_exceptions()) {}
+    Guard(PoisonMutex& owner, std::unique_lock<Mutex> lock)
+        : owner_(&owner), lock_(std::move(lock)), exceptions_(std::uncaught_exceptions()) {}
     Guard(Guard&&) = default;
     ~Guard() {
       if (owner_ && lock_.owns_lock() && std::uncaught_exceptions() > exceptions_)
@@ -28,17 +32,23 @@ class PoisonMutex {
 
    private:
     PoisonMutex* owner_;
-    std::unique_lock<std::mutex> lock_;
+    std::unique_lock<Mutex> lock_;
     int exceptions_;
   };
 
   PoisonMutex() = default;
   explicit PoisonMutex(T value) : value_(std::move(value)) {}
 
-  Guard lock() { return Guard(*this); }
+  Guard lock() { return Guard(*this, std::unique_lock<Mutex>(mutex_)); }
+  // Nothing when the lock is not free within `timeout`.
+  std::optional<Guard> try_lock_for(std::chrono::milliseconds timeout) {
+    std::unique_lock<Mutex> lock(mutex_, timeout);
+    if (!lock.owns_lock()) return std::nullopt;
+    return Guard(*this, std::move(lock));
+  }
 
  private:
-  std::mutex mutex_;
+  Mutex mutex_;
   std::atomic<bool> poisoned_{false};
   T value_{};
 };

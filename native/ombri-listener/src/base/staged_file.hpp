@@ -1,7 +1,8 @@
 #pragma once
 // A new file written under a temporary name beside its destination and
 // renamed over it only once complete, so the destination holds either its
-// old contents, nothing, or the whole new file, whatever stops the writer.
+// old contents, nothing, or the whole new file, whatever stops the writer:
+// a kill leaves at most the temporary file, and an exit none.
 
 #include <string>
 
@@ -29,6 +30,11 @@ class StagedFile {
   // Syncs the file and renames it over the destination; on failure the
   // destination is left as it was.
   Result<void> commit();
+
+  // For a process about to exit with workers still writing: removes the
+  // temporary file of every staged file not yet committed, whose commit then
+  // fails, and makes every later create fail. Thread-safe.
+  static void remove_uncommitted();
 
  private:
   StagedFile(UniqueFd fd, std::string temporary, std::string destination);

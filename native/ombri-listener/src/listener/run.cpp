@@ -1,14 +1,33 @@
 #include "listener/run.hpp"
 
+#include <chrono>
 #include <new>
 #include <thread>
 
 #include "base/os_error.hpp"
+#include "base/staged_file.hpp"
 #include "listener/commands.hpp"
 #include "listener/runtime_state.hpp"
 #include "protocol/request_loop.hpp"
 
 namespace ombri {
+namespace {
+
+// Long enough for a reader that lags to take the line being written; short
+// enough that one that has stopped reading does not keep the process alive.
+constexpr std::chrono::seconds kLastLineWait{2};
+
+// Errors are not reported; out of memory ends the run as it does in the loop.
+Result<void> stop_at_end_of_input(RuntimeState& state) {
+  try {
+    (void)state.stop_active_capture();
+  } catch (const std::bad_alloc&) {
+    return ErrorText{kOutOfMemory};
+  }
+  return {};
+}
+
+}  // namespace
 
 Result<void> run(int input_fd) {
   SharedStdout out = make_shared_stdout();
@@ -20,14 +39,13 @@ Result<void> run(int input_fd) {
   auto served = serve_requests(input_fd, out, [&state](CommandOutcome& outcome, const Json& request) {
     handle_command(outcome, request, state);
   });
-  if (!served) return served;
-  // Out of memory while stopping ends the run as it does in the loop.
-  try {
-    (void)state.stop_active_capture();
-  } catch (const std::bad_alloc&) {
-    return ErrorText{kOutOfMemory};
-  }
-  return {};
+  if (served) served = stop_at_end_of_input(state);
+  // The process exits next, while the writer thread and workers may still
+  // run: it must not end inside a line, nor leave an enhancement's
+  // temporary file behind. Values still in the channel are dropped.
+  (void)close_for_exit(out, kLastLineWait);
+  StagedFile::remove_uncommitted();
+  return served;
 }
 
 }  // namespace ombri

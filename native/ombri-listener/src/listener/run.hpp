@@ -8,7 +8,9 @@ namespace ombri {
 
 // Runs until the end of input (success; an active capture is stopped first)
 // or a read error, a main-thread write error or an allocation of the main
-// thread that fails; then an active capture is released, not stopped.
+// thread that fails; then an active capture is released, not stopped. Either
+// way the process is ready to exit: no line is being written (after a wait
+// of at most 2 s), no later line is, and no staged file is left.
 Result<void> run(int input_fd = 0);
 
 }  // namespace ombri

@@ -8,11 +8,14 @@
 
 namespace ombri {
 
-SharedStdout make_shared_stdout(int fd) { return std::make_shared<PoisonMutex<StdoutSlot>>(StdoutSlot{fd}); }
+SharedStdout make_shared_stdout(int fd) {
+  return std::make_shared<PoisonMutex<StdoutSlot, std::timed_mutex>>(StdoutSlot{fd});
+}
 
 Result<void> write_response(const SharedStdout& out, const Json& value) {
   auto guard = out->lock();
   if (guard.poisoned()) return ErrorText{"stdout lock poisoned"};
+  if (guard->closed) return ErrorText{"stdout closed"};
 
   std::string line;
   try {
@@ -23,6 +26,13 @@ Result<void> write_response(const SharedStdout& out, const Json& value) {
   }
   std::size_t done = 0;
   return write_all(guard->fd, line.data(), line.size(), done);
+}
+
+bool close_for_exit(const SharedStdout& out, std::chrono::milliseconds timeout) {
+  auto guard = out->try_lock_for(timeout);
+  if (!guard) return false;
+  (*guard)->closed = true;
+  return true;
 }
 
 }  // namespace ombri

@@ -7,7 +7,9 @@
 
 #include <unistd.h>
 
+#include <chrono>
 #include <memory>
+#include <mutex>
 
 #include "base/poison_mutex.hpp"
 #include "base/result.hpp"
@@ -19,16 +21,23 @@ namespace ombri {
 // is written directly, with no buffer of its own in between.
 struct StdoutSlot {
   int fd = STDOUT_FILENO;
+  bool closed = false;  // by close_for_exit
 };
-using SharedStdout = std::shared_ptr<PoisonMutex<StdoutSlot>>;
+using SharedStdout = std::shared_ptr<PoisonMutex<StdoutSlot, std::timed_mutex>>;
 
 SharedStdout make_shared_stdout(int fd = STDOUT_FILENO);
 
 // Writes one value as one line under the lock, in one piece: a non-blocking
 // output that is full is waited on, never left with half a line. Fails with
-// "stdout lock poisoned" once a holder failed while holding it, and with
-// "out of memory" (nothing written, the lock intact) when the line cannot be
-// made.
+// "stdout lock poisoned" once a holder failed while holding it, with "out of
+// memory" (nothing written, the lock intact) when the line cannot be made,
+// and with "stdout closed" after close_for_exit.
 Result<void> write_response(const SharedStdout& out, const Json& value);
+
+// For a process about to exit while other threads may still be writing:
+// waits up to `timeout` for the line being written, if any, to be complete,
+// then refuses every later line, so the output never ends inside one. False
+// when the wait ran out (a reader that stopped reading holds the line up).
+bool close_for_exit(const SharedStdout& out, std::chrono::milliseconds timeout);
 
 }  // namespace ombri

@@ -2,8 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdio>
+#include <future>
+#include <thread>
 
+#include "base/unique_fd.hpp"
 #include "protocol/envelope.hpp"
 #include "test_support.hpp"
 
@@ -11,6 +15,11 @@ namespace ombri {
 namespace {
 
 using test::file_text;
+
+Result<void> write_all_text(int fd, const std::string& text) {
+  std::size_t done = 0;
+  return write_all(fd, text.data(), text.size(), done);
+}
 
 TEST(WriteResponse, EnvelopesAreWrittenWithSortedKeys) {
   std::FILE* file = std::tmpfile();
@@ -43,6 +52,36 @@ TEST(WriteResponse, FailedWriteIsReported) {
   ASSERT_FALSE(written);
   EXPECT_EQ(written.error(), "No space left on device (os error 28)");
   std::fclose(full);
+}
+
+// Another thread in the middle of a line holds the lock: the exit waits for
+// the line, and no line starts after it.
+TEST(CloseForExit, WaitsForTheLineInProgressAndRefusesLaterOnes) {
+  std::FILE* file = std::tmpfile();
+  const auto out = make_shared_stdout(fileno(file));
+  std::promise<void> locked;
+  std::thread writer([&] {
+    auto guard = out->lock();
+    locked.set_value();
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    ASSERT_TRUE(write_all_text(guard->fd, "{\"line\":1}\n"));
+  });
+  locked.get_future().wait();
+  EXPECT_TRUE(close_for_exit(out, std::chrono::seconds(10)));
+  writer.join();
+  const auto later = write_response(out, Json(2));
+  ASSERT_FALSE(later);
+  EXPECT_EQ(later.error(), "stdout closed");
+  EXPECT_EQ(file_text(file), "{\"line\":1}\n");
+  std::fclose(file);
+}
+
+// A reader that stopped reading keeps the line from ever completing: the
+// wait gives up.
+TEST(CloseForExit, GivesUpOnALineThatNeverCompletes) {
+  const auto out = make_shared_stdout(STDERR_FILENO);
+  auto held = out->lock();
+  EXPECT_FALSE(close_for_exit(out, std::chrono::milliseconds(20)));
 }
 
 }  // namespace
