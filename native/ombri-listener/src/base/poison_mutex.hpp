@@ -4,7 +4,6 @@
 // may be half-updated.
 
 #include <atomic>
-#include <chrono>
 #include <exception>
 #include <mutex>
 #include <optional>
@@ -12,13 +11,12 @@
 
 namespace ombri {
 
-// `Mutex` is std::timed_mutex where a holder must be able to give up waiting.
-template <class T, class Mutex = std::mutex>
+template <class T>
 class PoisonMutex {
  public:
   class Guard {
    public:
-    Guard(PoisonMutex& owner, std::unique_lock<Mutex> lock)
+    Guard(PoisonMutex& owner, std::unique_lock<std::mutex> lock)
         : owner_(&owner), lock_(std::move(lock)), exceptions_(std::uncaught_exceptions()) {}
     Guard(Guard&&) = default;
     ~Guard() {
@@ -32,23 +30,23 @@ class PoisonMutex {
 
    private:
     PoisonMutex* owner_;
-    std::unique_lock<Mutex> lock_;
+    std::unique_lock<std::mutex> lock_;
     int exceptions_;
   };
 
   PoisonMutex() = default;
   explicit PoisonMutex(T value) : value_(std::move(value)) {}
 
-  Guard lock() { return Guard(*this, std::unique_lock<Mutex>(mutex_)); }
-  // Nothing when the lock is not free within `timeout`.
-  std::optional<Guard> try_lock_for(std::chrono::milliseconds timeout) {
-    std::unique_lock<Mutex> lock(mutex_, timeout);
+  Guard lock() { return Guard(*this, std::unique_lock<std::mutex>(mutex_)); }
+  // Nothing when another thread holds the lock.
+  std::optional<Guard> try_lock() {
+    std::unique_lock<std::mutex> lock(mutex_, std::try_to_lock);
     if (!lock.owns_lock()) return std::nullopt;
     return Guard(*this, std::move(lock));
   }
 
  private:
-  Mutex mutex_;
+  std::mutex mutex_;
   std::atomic<bool> poisoned_{false};
   T value_{};
 };

@@ -9,7 +9,6 @@
 
 #include <chrono>
 #include <memory>
-#include <mutex>
 
 #include "base/poison_mutex.hpp"
 #include "base/result.hpp"
@@ -23,7 +22,7 @@ struct StdoutSlot {
   int fd = STDOUT_FILENO;
   bool closed = false;  // by close_for_exit
 };
-using SharedStdout = std::shared_ptr<PoisonMutex<StdoutSlot, std::timed_mutex>>;
+using SharedStdout = std::shared_ptr<PoisonMutex<StdoutSlot>>;
 
 SharedStdout make_shared_stdout(int fd = STDOUT_FILENO);
 

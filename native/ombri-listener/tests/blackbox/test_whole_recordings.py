@@ -162,7 +162,8 @@ class WholeRecordings(unittest.TestCase):
                     allowed = BUFFER_BYTES / 2 + RATE * (0.05 + (0.25 if slow else 0))
                     self.assertLess(lost, allowed, f"lost {lost / RATE:.3f} s of {recorded / RATE:.3f} s")
             answered += started is not None
-        self.assertGreaterEqual(answered, 20)
+        # A sanitized build takes longer to start, so fewer kills come after its answer.
+        self.assertGreaterEqual(answered, 12)
 
     def test_special_files_under_the_recording_names_are_replaced(self):
         # A FIFO blocked the start in its open; a link to standard output

@@ -81,8 +81,8 @@ inline SndfileContent read_with_sndfile(const std::string& path) {
 }
 
 // Marks the mutex poisoned as a thread does that fails while holding it.
-template <class T, class Mutex>
-void poison(PoisonMutex<T, Mutex>& mutex) {
+template <class T>
+void poison(PoisonMutex<T>& mutex) {
   std::thread([&] {
     try {
       auto guard = mutex.lock();
