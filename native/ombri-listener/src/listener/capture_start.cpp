@@ -4,11 +4,9 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <filesystem>
 #include <memory>
-#include <system_error>
 
-#include "base/os_error.hpp"
+#include "base/make_directories.hpp"
 #include "base/path.hpp"
 #include "fixture/fixture.hpp"
 #include "listener/mic_stream.hpp"
@@ -84,11 +82,8 @@ struct MicCapture {
 // "audio-mic.wav". On failure everything made so far is released, the stream
 // before the writer, so a created file keeps a complete header.
 Result<MicCapture> start_microphone(const std::string& meeting_dir, const std::shared_ptr<LevelHub>& levels) {
-  std::error_code error;
-  std::filesystem::create_directories(meeting_dir, error);
-  if (error)
-    return ErrorText{
-        fmt::format("Failed to create meeting audio directory {}: {}", meeting_dir, os_error_text(error.value()))};
+  if (auto made = make_directories(meeting_dir); !made)
+    return ErrorText{fmt::format("Failed to create meeting audio directory {}: {}", meeting_dir, made.error())};
 
   auto device = builtin_instead_of_bluetooth();
   if (!device) device = audio_io::default_input_device();
