@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "base/os_error.hpp"
+#include "base/path.hpp"
 
 namespace ombri {
 namespace {
@@ -36,6 +37,7 @@ int make_directory(const std::string& path) {
 }  // namespace
 
 Result<void> make_directories(const std::string& path) {
+  if (auto usable = check_path_text(path); !usable) return usable;
   // Up from `path` while mkdir misses a parent...
   std::vector<std::string> missing;
   std::string current = path;

@@ -12,7 +12,8 @@ namespace ombri {
 // appears meanwhile. A failure is mkdir's own text for the first directory
 // that could not be made: "File exists (os error 17)" when `path` is
 // something other than a directory, "Not a directory (os error 20)" below a
-// file. Thread-safe.
+// file. A path holding a NUL character is refused before anything is made
+// (kPathHoldsNul, base/path.hpp). Thread-safe.
 Result<void> make_directories(const std::string& path);
 
 }  // namespace ombri

@@ -33,6 +33,12 @@ Json fixture_capabilities() {
 // Replays the two files; records nothing and touches nothing but the status.
 void fixture_start(CommandOutcome& outcome, const Json& args, RuntimeState& state, const std::string& id,
                    const std::string& mic, const std::string& system) {
+  for (const std::string* path : {&mic, &system}) {
+    if (auto usable = check_path_text(*path); !usable) {
+      outcome.response = response_error(id, "input_wav_failed", "Failed to open WAV " + *path + ": " + usable.error());
+      return;
+    }
+  }
   const std::string meeting_id = meeting_id_of(args);
   const std::string started_at = timestamp_now();
   auto events = fixture_wav_events(mic, system, meeting_id);

@@ -20,7 +20,8 @@ struct EnhanceSummary {
 // before anything is created when it is the input file itself (by any
 // spelling or link), so a recording is never destroyed; an input that is not
 // a regular file, and an output that exists and is not one, are refused
-// before anything is opened. The output is written under a temporary name in
+// before anything is opened, and a path holding a NUL character fails as one
+// that cannot be opened. The output is written under a temporary name in
 // its directory and renamed into place when complete: it holds the whole
 // result or stays as it was, and concurrent calls for one output leave the
 // complete result of one of them. Thread-safe.

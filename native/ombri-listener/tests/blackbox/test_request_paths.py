@@ -1,13 +1,19 @@
-"""Paths from request lines: each one names the file that was asked for."""
+"""Paths from request lines: each one names the file that was asked for or is
+refused before anything is made."""
 
 import json
 import os
+import shutil
 import stat
 import subprocess
 import tempfile
 import unittest
 
-from listener import LISTENER, request
+from listener import LISTENER, answers_by_id, request
+
+SAMPLES = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "..", "..", "samples")
+MIC = os.path.abspath(os.path.join(SAMPLES, "mic.wav"))
+SYSTEM = os.path.abspath(os.path.join(SAMPLES, "system.wav"))
 
 
 def error_of(answer):
@@ -16,6 +22,41 @@ def error_of(answer):
 
 def listing(directory):
     return sorted(os.listdir(directory))
+
+
+class NulInPaths(unittest.TestCase):
+    def test_a_path_holding_a_nul_is_refused_before_anything_is_made(self):
+        # Each text up to its NUL names a file that exists or can be made: the
+        # system, reading no further, would have taken it.
+        with tempfile.TemporaryDirectory() as tmp:
+            take = os.path.join(tmp, "take.wav")
+            shutil.copy(MIC, take)
+            meeting_dir = os.path.join(tmp, "a\0b")
+            answers = answers_by_id([
+                request(id="dir", cmd="start", args={"meetingDir": meeting_dir, "captureSystemAudio": False}),
+                request(id="status", cmd="status"),
+                request(id="mic", cmd="start", args={"inputWav": {"mic": take + "\0x", "system": SYSTEM}}),
+                request(id="system", cmd="start", args={"inputWav": {"mic": take, "system": SYSTEM + "\0"}}),
+                request(id="in", cmd="enhance", args={"input": take + "\0x", "output": os.path.join(tmp, "e.wav")}),
+                request(id="out", cmd="enhance", args={"input": take, "output": os.path.join(tmp, "o\0.wav")}),
+                request(id="model", cmd="transcribe", args={"modelPath": take + "\0.bin", "audioPath": take}),
+                request(id="audio", cmd="transcribe", args={"modelPath": take, "audioPath": take + "\0x"}),
+            ], 8)
+            self.assertEqual(listing(tmp), ["take.wav"])
+
+        directory_failure = "Failed to create meeting audio directory %s: Path contains a NUL character" % meeting_dir
+        self.assertEqual(error_of(answers["dir"]), ("capture_unavailable", directory_failure))
+        self.assertEqual(answers["status"]["result"],
+                         {"state": "error", "reason": directory_failure, "sessionId": None, "startedAt": None})
+        for key, code, message in (
+                ("mic", "input_wav_failed", "Failed to open WAV %s\0x: Path contains a NUL character" % take),
+                ("system", "input_wav_failed", "Failed to open WAV %s\0: Path contains a NUL character" % SYSTEM),
+                ("in", "enhance_failed", "could not open input: Path contains a NUL character"),
+                ("out", "enhance_failed", "could not open output: Path contains a NUL character"),
+                ("model", "transcription_failed", "Could not load the Whisper model: Path contains a NUL character"),
+                ("audio", "transcription_failed", "Could not open transcription audio: Path contains a NUL character"),
+        ):
+            self.assertEqual(error_of(answers[key]), (code, message), key)
 
 
 class MeetingDirectory(unittest.TestCase):
