@@ -1,6 +1,7 @@
 #include "listener/capture_start.hpp"
 
 #include <fmt/format.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -8,6 +9,7 @@
 
 #include "base/make_directories.hpp"
 #include "base/path.hpp"
+#include "base/path_status.hpp"
 #include "fixture/fixture.hpp"
 #include "listener/mic_stream.hpp"
 #include "listener/readiness.hpp"
@@ -30,12 +32,22 @@ Json fixture_capabilities() {
       {"fixtureInput", capability("ready", "Deterministic inputWav fixture mode is active.")}};
 }
 
+// A fixture file of a request must be a regular file: a FIFO would block the
+// main thread, and every request after it, and /dev/stdin would read the
+// listener's own requests. The command line reads whatever it is given.
+Result<void> check_fixture_file(const std::string& path) {
+  const auto status = path_status(path);
+  if (!status) return ErrorText{"Failed to open WAV " + path + ": " + status.error()};
+  if (*status && !S_ISREG((*status)->st_mode)) return ErrorText{"Failed to open WAV " + path + ": Not a regular file"};
+  return {};
+}
+
 // Replays the two files; records nothing and touches nothing but the status.
 void fixture_start(CommandOutcome& outcome, const Json& args, RuntimeState& state, const std::string& id,
                    const std::string& mic, const std::string& system) {
   for (const std::string* path : {&mic, &system}) {
-    if (auto usable = check_path_text(*path); !usable) {
-      outcome.response = response_error(id, "input_wav_failed", "Failed to open WAV " + *path + ": " + usable.error());
+    if (auto usable = check_fixture_file(*path); !usable) {
+      outcome.response = response_error(id, "input_wav_failed", usable.error());
       return;
     }
   }

@@ -7,6 +7,7 @@ import shutil
 import stat
 import subprocess
 import tempfile
+import threading
 import unittest
 
 from listener import LISTENER, answers_by_id, request
@@ -14,6 +15,11 @@ from listener import LISTENER, answers_by_id, request
 SAMPLES = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "..", "..", "samples")
 MIC = os.path.abspath(os.path.join(SAMPLES, "mic.wav"))
 SYSTEM = os.path.abspath(os.path.join(SAMPLES, "system.wav"))
+
+
+def read_bytes(path):
+    with open(path, "rb") as f:
+        return f.read()
 
 
 def error_of(answer):
@@ -57,6 +63,52 @@ class NulInPaths(unittest.TestCase):
                 ("audio", "transcription_failed", "Could not open transcription audio: Path contains a NUL character"),
         ):
             self.assertEqual(error_of(answers[key]), (code, message), key)
+
+
+class FixtureInputs(unittest.TestCase):
+    def test_a_request_refuses_files_that_are_not_regular_at_once(self):
+        # A FIFO without a writer would block the main thread for ever, and
+        # /dev/stdin would read the requests that follow as a WAV file.
+        with tempfile.TemporaryDirectory() as tmp:
+            fifo = os.path.join(tmp, "fifo")
+            os.mkfifo(fifo)
+            cases = {"fifo": (fifo, SYSTEM), "dir": (MIC, tmp), "stdin": ("/dev/stdin", SYSTEM)}
+            answers = answers_by_id(
+                [request(id=key, cmd="start", args={"inputWav": {"mic": mic, "system": system}})
+                 for key, (mic, system) in cases.items()] + [request(id="status", cmd="status")],
+                len(cases) + 1, timeout=30)
+        for key, (mic, system) in cases.items():
+            refused = mic if key != "dir" else system
+            self.assertEqual(error_of(answers[key]),
+                             ("input_wav_failed", "Failed to open WAV %s: Not a regular file" % refused), key)
+        self.assertEqual(answers["status"]["result"]["state"], "idle")
+
+    def test_the_command_line_still_reads_a_fifo(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            fifo = os.path.join(tmp, "fifo")
+            os.mkfifo(fifo)
+
+            def feed():
+                with open(fifo, "wb") as f:
+                    f.write(read_bytes(MIC))
+
+            feeder = threading.Thread(target=feed, daemon=True)
+            feeder.start()
+            through_fifo = subprocess.run([LISTENER, "--input-wav", fifo, SYSTEM], capture_output=True, timeout=60)
+            feeder.join(timeout=30)
+        direct = subprocess.run([LISTENER, "--input-wav", MIC, SYSTEM], capture_output=True, timeout=60)
+        self.assertEqual(through_fifo.returncode, 0, through_fifo.stderr)
+
+        def timeless(run):
+            events = [json.loads(line) for line in run.stdout.splitlines()]
+            for event in events:
+                event.pop("at", None)
+                for key in ("startedAt", "reason"):
+                    event.get("status", {}).pop(key, None)
+            return events
+
+        self.assertEqual(timeless(through_fifo), timeless(direct))
+        self.assertGreater(len(timeless(direct)), 3)
 
 
 class MeetingDirectory(unittest.TestCase):
