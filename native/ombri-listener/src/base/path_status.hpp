@@ -17,6 +17,13 @@ namespace ombri {
 // cannot answer (nothing there, a directory on the way not searchable, ...).
 Result<std::optional<struct stat>> path_status(const std::string& path);
 
+// The path that creating `path` writes to: its last component followed
+// through symbolic links (a relative target from the link's directory) until
+// it is no link or names nothing, so a dangling link gives its target. The
+// directories on the way are left for the system to resolve. Errors are the
+// system's texts, such as too many levels of links.
+Result<std::string> link_target(const std::string& path);
+
 // One file: the same device and inode.
 bool same_file(const struct stat& a, const struct stat& b);
 

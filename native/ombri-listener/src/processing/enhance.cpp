@@ -11,6 +11,7 @@
 #include "base/staged_file.hpp"
 #include "base/utf8.hpp"
 #include "processing/enhance_framing.hpp"
+#include "processing/enhance_output.hpp"
 #include "wav/wav_reader.hpp"
 #include "wav/wav_writer.hpp"
 
@@ -101,25 +102,21 @@ Result<std::uint64_t> stream_frames(WavReader& reader, DenoisePipeline& pipeline
 
 Result<EnhanceSummary> enhance_wav(const std::string& input, const std::string& output) {
   // A FIFO would block the worker for ever, /dev/stdin read the listener's
-  // own requests and /dev/stdout take WAV bytes into the protocol. A path
-  // that cannot be looked at is left to the open that follows.
+  // own requests. A path that cannot be looked at is left to the open.
   const auto source = path_status(input);
   if (!source) return ErrorText{"could not open input: " + source.error()};
   if (*source && !S_ISREG((*source)->st_mode)) return ErrorText{"input is not a regular file"};
-  const auto target = path_status(output);
-  if (!target) return ErrorText{"could not open output: " + target.error()};
-  if (*target && !S_ISREG((*target)->st_mode)) return ErrorText{"output exists and is not a regular file"};
+  const auto destination = enhance_destination(input, output);
+  if (!destination) return ErrorText{destination.error()};
   auto reader = WavReader::open(input, kIoBufferBytes);
   if (!reader) return ErrorText{"could not open input: " + reader.error()};
   const WavFormat format = reader->format();
   if (format.sample_rate == 0) return ErrorText{"input has an invalid sample rate"};
-  if (*source && *target && same_file(**source, **target))
-    return ErrorText{"output is the input file itself; choose another output path"};
 
-  // Written beside the output and renamed over it once complete: the output
+  // Written beside the destination and renamed over it once complete: it
   // never holds a partial file, whether the call fails, the process ends
   // midway or another request writes the same output meanwhile.
-  auto staged = StagedFile::create(output, "enhance");
+  auto staged = StagedFile::create(*destination, "enhance");
   if (!staged) return ErrorText{"could not open output: " + staged.error()};
   auto fd = staged->duplicate_fd();
   if (!fd) return ErrorText{"could not open output: " + fd.error()};
