@@ -9,4 +9,9 @@ std::string join_path(std::string_view dir, std::string_view name) {
   return joined;
 }
 
+Result<void> check_path_text(std::string_view path) {
+  if (path.find('\0') != std::string_view::npos) return ErrorText{kPathHoldsNul};
+  return {};
+}
+
 }  // namespace ombri

@@ -1,15 +1,15 @@
 #include "listener/capture_start.hpp"
 
 #include <fmt/format.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cstdio>
-#include <filesystem>
 #include <memory>
-#include <system_error>
 
-#include "base/os_error.hpp"
+#include "base/make_directories.hpp"
 #include "base/path.hpp"
+#include "base/path_status.hpp"
 #include "fixture/fixture.hpp"
 #include "listener/mic_stream.hpp"
 #include "listener/readiness.hpp"
@@ -32,9 +32,25 @@ Json fixture_capabilities() {
       {"fixtureInput", capability("ready", "Deterministic inputWav fixture mode is active.")}};
 }
 
+// A fixture file of a request must be a regular file: a FIFO would block the
+// main thread, and every request after it, and /dev/stdin would read the
+// listener's own requests. The command line reads whatever it is given.
+Result<void> check_fixture_file(const std::string& path) {
+  const auto status = path_status(path);
+  if (!status) return ErrorText{"Failed to open WAV " + path + ": " + status.error()};
+  if (*status && !S_ISREG((*status)->st_mode)) return ErrorText{"Failed to open WAV " + path + ": Not a regular file"};
+  return {};
+}
+
 // Replays the two files; records nothing and touches nothing but the status.
 void fixture_start(CommandOutcome& outcome, const Json& args, RuntimeState& state, const std::string& id,
                    const std::string& mic, const std::string& system) {
+  for (const std::string* path : {&mic, &system}) {
+    if (auto usable = check_fixture_file(*path); !usable) {
+      outcome.response = response_error(id, "input_wav_failed", usable.error());
+      return;
+    }
+  }
   const std::string meeting_id = meeting_id_of(args);
   const std::string started_at = timestamp_now();
   auto events = fixture_wav_events(mic, system, meeting_id);
@@ -84,11 +100,8 @@ struct MicCapture {
 // "audio-mic.wav". On failure everything made so far is released, the stream
 // before the writer, so a created file keeps a complete header.
 Result<MicCapture> start_microphone(const std::string& meeting_dir, const std::shared_ptr<LevelHub>& levels) {
-  std::error_code error;
-  std::filesystem::create_directories(meeting_dir, error);
-  if (error)
-    return ErrorText{
-        fmt::format("Failed to create meeting audio directory {}: {}", meeting_dir, os_error_text(error.value()))};
+  if (auto made = make_directories(meeting_dir); !made)
+    return ErrorText{fmt::format("Failed to create meeting audio directory {}: {}", meeting_dir, made.error())};
 
   auto device = builtin_instead_of_bluetooth();
   if (!device) device = audio_io::default_input_device();

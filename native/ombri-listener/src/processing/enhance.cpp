@@ -7,9 +7,11 @@
 #include <memory>
 #include <string_view>
 
+#include "base/path_status.hpp"
 #include "base/staged_file.hpp"
 #include "base/utf8.hpp"
 #include "processing/enhance_framing.hpp"
+#include "processing/enhance_output.hpp"
 #include "wav/wav_reader.hpp"
 #include "wav/wav_writer.hpp"
 
@@ -18,24 +20,6 @@ namespace {
 
 constexpr std::size_t kIoBufferBytes = 8192;
 constexpr std::uint32_t kOutputRate = 48000;
-
-// True when both paths name one existing file, whatever the spelling: the
-// same device and inode, links followed.
-bool same_file(const std::string& a, const std::string& b) {
-  struct stat first {
-  }, second{};
-  if (::stat(a.c_str(), &first) != 0 || ::stat(b.c_str(), &second) != 0) return false;
-  return first.st_dev == second.st_dev && first.st_ino == second.st_ino;
-}
-
-// True when the path names something that exists and is not a regular file,
-// links followed: a FIFO would block the worker for ever, /dev/stdin would
-// read the listener's own requests and /dev/stdout take WAV bytes into the
-// protocol. A path that cannot be looked at is left to the open that follows.
-bool exists_but_not_regular(const std::string& path) {
-  struct stat info {};
-  return ::stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode);
-}
 
 using DenoiserState = std::unique_ptr<DenoiseState, decltype(&rnnoise_destroy)>;
 
@@ -117,18 +101,22 @@ Result<std::uint64_t> stream_frames(WavReader& reader, DenoisePipeline& pipeline
 }  // namespace
 
 Result<EnhanceSummary> enhance_wav(const std::string& input, const std::string& output) {
-  if (exists_but_not_regular(input)) return ErrorText{"input is not a regular file"};
-  if (exists_but_not_regular(output)) return ErrorText{"output exists and is not a regular file"};
+  // A FIFO would block the worker for ever, /dev/stdin read the listener's
+  // own requests. A path that cannot be looked at is left to the open.
+  const auto source = path_status(input);
+  if (!source) return ErrorText{"could not open input: " + source.error()};
+  if (*source && !S_ISREG((*source)->st_mode)) return ErrorText{"input is not a regular file"};
+  const auto destination = enhance_destination(input, output);
+  if (!destination) return ErrorText{destination.error()};
   auto reader = WavReader::open(input, kIoBufferBytes);
   if (!reader) return ErrorText{"could not open input: " + reader.error()};
   const WavFormat format = reader->format();
   if (format.sample_rate == 0) return ErrorText{"input has an invalid sample rate"};
-  if (same_file(input, output)) return ErrorText{"output is the input file itself; choose another output path"};
 
-  // Written beside the output and renamed over it once complete: the output
+  // Written beside the destination and renamed over it once complete: it
   // never holds a partial file, whether the call fails, the process ends
   // midway or another request writes the same output meanwhile.
-  auto staged = StagedFile::create(output, "enhance");
+  auto staged = StagedFile::create(*destination, "enhance");
   if (!staged) return ErrorText{"could not open output: " + staged.error()};
   auto writer = WavWriter::create(*staged, 1, kOutputRate);
   if (!writer) return ErrorText{"could not open output: " + writer.error()};

@@ -8,6 +8,7 @@
 #include <new>
 #include <thread>
 
+#include "base/path_status.hpp"
 #include "base/utf8.hpp"
 #include "processing/transcribe_audio.hpp"
 
@@ -18,11 +19,8 @@ static_assert(kMaxTranscriptionSamples <= 2147483647, "whisper.cpp counts sample
 
 constexpr const char* kNoContext = "Failed to create a new whisper context.";
 
-// Symbolic links followed; any error while asking counts as no.
-bool is_regular_file(const std::string& path) {
-  struct stat info {};
-  return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
-}
+// A path the system gave no answer for counts as no.
+bool is_regular_file(const std::optional<struct stat>& status) { return status && S_ISREG(status->st_mode); }
 
 // whisper.cpp detects the language for "auto" and looks any other up in its
 // own table, codes and full names; an unknown one would decode with a wrong
@@ -168,8 +166,12 @@ Result<Json> transcription_result(const std::vector<WhisperSegment>& segments,
 
 Result<Json> transcribe_wav(const std::string& model_path, const std::string& audio_path,
                             const std::optional<std::string>& language, const std::optional<std::string>& prompt) {
-  if (!is_regular_file(model_path)) return ErrorText{"The selected Whisper model is not installed."};
-  if (!is_regular_file(audio_path)) return ErrorText{"The transcription audio file was not found."};
+  const auto model = path_status(model_path);
+  if (!model) return ErrorText{"Could not load the Whisper model: " + model.error()};
+  if (!is_regular_file(*model)) return ErrorText{"The selected Whisper model is not installed."};
+  const auto audio = path_status(audio_path);
+  if (!audio) return ErrorText{"Could not open transcription audio: " + audio.error()};
+  if (!is_regular_file(*audio)) return ErrorText{"The transcription audio file was not found."};
   if (auto known = check_language(language); !known) return ErrorText{known.error()};
   // A worker thread must not end the process on a buffer the machine cannot hold.
   try {

@@ -16,7 +16,8 @@ namespace ombri {
 
 // {"durationSeconds", "language", "segments": [{"end", "start", "text"}], "text"}
 // or one error text. A blank language or prompt counts as none; a language
-// that whisper.cpp does not know is refused before the model is loaded.
+// that whisper.cpp does not know, and a path holding a NUL character, are
+// refused before the model is loaded.
 Result<Json> transcribe_wav(const std::string& model_path, const std::string& audio_path,
                             const std::optional<std::string>& language, const std::optional<std::string>& prompt);
 

@@ -3,6 +3,7 @@
 import json
 import os
 import resource
+import select
 import subprocess
 import time
 
@@ -26,6 +27,32 @@ def request(**fields) -> bytes:
 
 def parsed(lines):
     return [json.loads(line) for line in lines]
+
+
+def answers_by_id(steps, count, timeout=120):
+    """Runs `steps` against a fresh listener, each a request line to send or a
+    function to call, and returns its first `count` answers by id, read before
+    standard input closes; an answer that never comes fails the read."""
+    # Unbuffered, so that no answer waits in a buffer that select cannot see.
+    with subprocess.Popen([LISTENER], stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                          bufsize=0) as child:
+        for step in steps:
+            if callable(step):
+                step()
+            else:
+                child.stdin.write(step)
+        answers = {}
+        deadline = time.monotonic() + timeout
+        while len(answers) < count:
+            ready, _, _ = select.select([child.stdout], [], [], max(0.0, deadline - time.monotonic()))
+            if not ready:
+                child.kill()
+                raise AssertionError("no answer within %s s; got %s" % (timeout, sorted(answers)))
+            value = json.loads(child.stdout.readline())
+            answers[value["id"]] = value
+        child.stdin.close()
+        child.wait(timeout=30)
+    return answers
 
 
 def audio_world(directory, devices, default_input=None, default_output=None, tap=None):

@@ -4,7 +4,6 @@ and nothing but protocol lines on stdout while whisper.cpp logs to stderr."""
 import json
 import math
 import os
-import select
 import subprocess
 import sys
 import tempfile
@@ -12,7 +11,7 @@ import time
 import unittest
 import wave
 
-from listener import LISTENER, request
+from listener import LISTENER, answers_by_id, request
 
 TOOLS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tools")
 
@@ -49,32 +48,6 @@ def wait_for_entry(directory, timeout=30):
         if time.monotonic() > deadline:
             raise AssertionError("nothing appeared in %s" % directory)
         time.sleep(0.001)
-
-
-def answers_by_id(steps, count, timeout=120):
-    """Runs `steps` against a fresh listener, each a request line to send or a
-    function to call, and returns its first `count` answers by id, read before
-    standard input closes; an answer that never comes fails the read."""
-    # Unbuffered, so that no answer waits in a buffer that select cannot see.
-    with subprocess.Popen([LISTENER], stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
-                          bufsize=0) as child:
-        for step in steps:
-            if callable(step):
-                step()
-            else:
-                child.stdin.write(step)
-        answers = {}
-        deadline = time.monotonic() + timeout
-        while len(answers) < count:
-            ready, _, _ = select.select([child.stdout], [], [], max(0.0, deadline - time.monotonic()))
-            if not ready:
-                child.kill()
-                raise AssertionError("no answer within %s s; got %s" % (timeout, sorted(answers)))
-            value = json.loads(child.stdout.readline())
-            answers[value["id"]] = value
-        child.stdin.close()
-        child.wait(timeout=30)
-    return answers
 
 
 class ProcessingCommands(unittest.TestCase):

@@ -1,5 +1,6 @@
 #include "processing/enhance.hpp"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <rnnoise.h>
 #include <sys/stat.h>
@@ -9,6 +10,7 @@
 #include <cmath>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <limits>
 
 #include "processing/enhance_framing.hpp"
@@ -326,6 +328,27 @@ TEST(EnhanceWav, RefusesToOverwriteItsInput) {
   }
   // Through the link the input itself is read; a separate output is fine.
   EXPECT_TRUE(enhance_wav(dir.file("soft.wav"), dir.file("out.wav")));
+}
+
+// Standard input as a regular file: the listener reads it to its end and
+// exits before a worker answers, so only a direct call shows the refusal.
+TEST(EnhanceWav, RefusesTheListenersOwnStandardInput) {
+  TempDir dir;
+  const auto input = sox_wav(dir, "take.wav", "signed-integer", 16, 1, 16000, le16(tone(1600, 5000, 0.01)));
+  const auto requests = dir.file("requests.jsonl");
+  std::ofstream(requests) << "{}\n";
+  const int saved = ::dup(0);
+  ASSERT_GE(saved, 0);
+  const int file = ::open(requests.c_str(), O_RDONLY);
+  ASSERT_GE(file, 0);
+  ASSERT_EQ(::dup2(file, 0), 0);
+  ::close(file);
+  auto summary = enhance_wav(input, requests);
+  ASSERT_EQ(::dup2(saved, 0), 0);
+  ::close(saved);
+  ASSERT_FALSE(summary);
+  EXPECT_EQ(summary.error(), "output is the listener's own standard input; choose another output path");
+  EXPECT_EQ(read_bytes(requests), (std::vector<unsigned char>{'{', '}', '\n'}));
 }
 
 TEST(EnhanceWav, DefaultOutputPath) {

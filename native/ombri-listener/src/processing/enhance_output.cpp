@@ -1,0 +1,50 @@
+#include "processing/enhance_output.hpp"
+
+#include <sys/stat.h>
+
+#include <optional>
+
+#include "base/path_status.hpp"
+
+namespace ombri {
+namespace {
+
+// Which of the listener's standard streams the file is, if any.
+const char* standard_stream(const struct stat& file) {
+  static constexpr const char* kNames[] = {"standard input", "standard output", "standard error"};
+  for (int fd = 0; fd < 3; ++fd) {
+    struct stat stream {};
+    if (::fstat(fd, &stream) == 0 && same_file(stream, file)) return kNames[fd];
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+Result<std::string> enhance_destination(const std::string& input, const std::string& output) {
+  // The system's own answer, /proc's links to open files included.
+  auto named = path_status(output);
+  if (!named) return ErrorText{"could not open output: " + named.error()};
+  if (*named) {
+    if (!S_ISREG((*named)->st_mode)) return ErrorText{"output exists and is not a regular file"};
+    if (const char* stream = standard_stream(**named))
+      return ErrorText{std::string("output is the listener's own ") + stream + "; choose another output path"};
+  }
+
+  auto destination = link_target(output);
+  if (!destination) return ErrorText{"could not open output: " + destination.error()};
+  // The file written must be the one just checked. A /proc link names an
+  // open file by a path that may no longer lead to it.
+  const auto reached = path_status(*destination);
+  const bool same = reached && named->has_value() == reached->has_value() && (!*named || same_file(**named, **reached));
+  if (!same) return ErrorText{"output is a link that leads to no name of its file"};
+
+  if (*named) {
+    const auto source = path_status(input);
+    if (source && *source && same_file(**source, **named))
+      return ErrorText{"output is the input file itself; choose another output path"};
+  }
+  return destination;
+}
+
+}  // namespace ombri

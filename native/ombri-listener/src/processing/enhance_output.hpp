@@ -1,0 +1,21 @@
+#pragma once
+// Where the enhanced file of an input is written.
+
+#include <string>
+
+#include "base/result.hpp"
+
+namespace ombri {
+
+// The path the enhanced file is renamed over: `output` followed through its
+// symbolic links to what a create of it would write (a dangling link gives
+// its target), so a link keeps pointing where it did and finds the new file
+// there. The checks apply to that file, and each refuses before anything is
+// created: it exists and is not a regular file; it is one of the listener's
+// own standard streams (a log it writes to, or its protocol lines); it is
+// the input file itself, by any spelling or link; or the links lead to no
+// name of it (a /proc link to a deleted file). Error texts are enhance's
+// own. Thread-safe.
+Result<std::string> enhance_destination(const std::string& input, const std::string& output);
+
+}  // namespace ombri
