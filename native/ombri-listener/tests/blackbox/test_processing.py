@@ -126,14 +126,16 @@ class ProcessingCommands(unittest.TestCase):
             return json.loads(child.stdout.readline())
 
     def test_files_that_are_not_regular_are_refused(self):
-        # /dev/stdin would read the requests that follow, /dev/stdout put WAV
-        # bytes among the answers, a FIFO without a writer block for ever.
+        # /dev/stdin would read the requests that follow, the listener's own
+        # standard output put WAV bytes among the answers, a FIFO without a
+        # writer block for ever. (Named through /proc, where nothing can be
+        # created, so a broken check cannot replace the machine's /dev/stdout.)
         with tempfile.TemporaryDirectory() as tmp:
             fifo = os.path.join(tmp, "fifo")
             os.mkfifo(fifo)
             answers = answers_by_id([
                 request(id="in", cmd="enhance", args={"input": "/dev/stdin", "output": os.path.join(tmp, "a.wav")}),
-                request(id="out", cmd="enhance", args={"input": self.audio, "output": "/dev/stdout"}),
+                request(id="out", cmd="enhance", args={"input": self.audio, "output": "/proc/self/fd/1"}),
                 request(id="fifo", cmd="enhance", args={"input": fifo, "output": os.path.join(tmp, "b.wav")}),
                 request(id="s", cmd="status"),
             ], 4)

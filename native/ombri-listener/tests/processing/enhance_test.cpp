@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <rnnoise.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -287,6 +288,9 @@ TEST(EnhanceWav, RefusesFilesThatAreNotRegular) {
   const auto fifo = dir.file("fifo");
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
   ASSERT_EQ(::symlink(fifo.c_str(), dir.file("to-fifo").c_str()), 0);
+  // A device of its own: a broken check must not replace the machine's /dev/null.
+  const auto device = dir.file("null");
+  const bool have_device = ::mknod(device.c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0;
   const struct {
     std::string input;
     std::string output;
@@ -297,7 +301,7 @@ TEST(EnhanceWav, RefusesFilesThatAreNotRegular) {
       {"/dev/zero", dir.file("o3.wav"), "input is not a regular file"},
       {dir.file(""), dir.file("o4.wav"), "input is not a regular file"},
       {good, fifo, "output exists and is not a regular file"},
-      {good, "/dev/null", "output exists and is not a regular file"},
+      {good, have_device ? device : fifo, "output exists and is not a regular file"},
       {good, dir.file(""), "output exists and is not a regular file"},
   };
   for (const auto& c : cases) {
