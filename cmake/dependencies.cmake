@@ -32,14 +32,27 @@ function(ombri_import_static_library target library_file)
     INTERFACE_LINK_LIBRARIES "${ARGN}")
 endfunction()
 
-set(BLA_VENDOR OpenBLAS)
-find_package(BLAS REQUIRED)
-unset(BLA_VENDOR)
+# ggml's BLAS backend calls Debian's OpenMP build of OpenBLAS, linked in
+# statically so that no system-wide BLAS selection or library path swaps it.
+# Its threads are OpenMP's: started by the first matrix product of a
+# transcription and ended with the worker thread that ran it, so an idle
+# listener has none. The pthreads build starts a thread per core as it loads,
+# spinning at first, and keeps them for the life of the process. Measured with
+# transcribe_bench, the OpenMP build also takes 20 to 60 % less time than the
+# pthreads one, whose threads compete with ggml's for the cores; the
+# single-threaded build is slower than either on larger models (24 % slower
+# than pthreads at state 768, 12 layers); and ggml itself on OpenMP, faster
+# still, makes ThreadSanitizer runs crawl: every memcpy on its OpenMP threads
+# looks like a race.
+find_package(OpenMP REQUIRED COMPONENTS C)
+find_library(OMBRI_OPENBLAS_OPENMP libopenblas.a
+  PATHS /usr/lib/${CMAKE_LIBRARY_ARCHITECTURE}/openblas-openmp NO_DEFAULT_PATH REQUIRED)
+ombri_import_static_library(ombri_openblas ${OMBRI_OPENBLAS_OPENMP} ${OpenMP_C_LIBRARIES} m)
 
 set(whisper_lib ${OMBRI_WHISPER_DIR}/lib)
 ombri_import_static_library(ombri_ggml_base ${whisper_lib}/libggml-base.a Threads::Threads m ${CMAKE_DL_LIBS})
 ombri_import_static_library(ombri_ggml_cpu ${whisper_lib}/libggml-cpu.a ombri_ggml_base)
-ombri_import_static_library(ombri_ggml_blas ${whisper_lib}/libggml-blas.a ombri_ggml_base BLAS::BLAS)
+ombri_import_static_library(ombri_ggml_blas ${whisper_lib}/libggml-blas.a ombri_ggml_base ombri_openblas)
 ombri_import_static_library(ombri_ggml ${whisper_lib}/libggml.a
   ombri_ggml_cpu ombri_ggml_blas ombri_ggml_base ${CMAKE_DL_LIBS})
 ombri_import_static_library(ombri::whisper ${whisper_lib}/libwhisper.a ombri_ggml)

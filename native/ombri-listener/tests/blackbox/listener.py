@@ -1,14 +1,20 @@
-"""Starts the built ombri-listener and talks to it over its pipes."""
+"""Starts the built ombri-listener and talks to it over its pipes, and the inputs the tests give it."""
 
 import json
+import math
 import os
 import resource
 import select
 import subprocess
+import sys
+import tempfile
 import time
+import unittest
+import wave
 
 LISTENER = os.environ["OMBRI_LISTENER"]
 STANDINS = os.environ["OMBRI_STANDINS_DIR"]
+TOOLS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tools")
 
 
 def run_lines(data: bytes, env=None, args=(), timeout=30):
@@ -102,10 +108,12 @@ class Meeting:
         return self.process.returncode, self.read + parsed(out.decode().splitlines()), err.decode()
 
 
-def start(env=None, **popen_args):
-    """A running listener with the environment of `run_lines`; pipes unless given."""
+def start(env=None, unset=(), **popen_args):
+    """A running listener with the environment of `run_lines`, without the variables
+    named in `unset`; pipes unless given."""
     full_env = dict(os.environ)
-    full_env.pop("QIR_MEETING_LISTENER_SMOKE", None)
+    for name in ("QIR_MEETING_LISTENER_SMOKE", *unset):
+        full_env.pop(name, None)
     full_env.update(env or {})
     popen_args.setdefault("stdin", subprocess.PIPE)
     popen_args.setdefault("stdout", subprocess.PIPE)
@@ -126,3 +134,28 @@ def limit_address_space(pid, extra_bytes):
         size_kb = next(int(line.split()[1]) for line in status if line.startswith("VmSize:"))
     limit = size_kb * 1024 + extra_bytes
     resource.prlimit(pid, resource.RLIMIT_AS, (limit, limit))
+
+
+def write_wav(path, rate, samples):
+    with wave.open(path, "wb") as out:
+        out.setnchannels(1)
+        out.setsampwidth(2)
+        out.setframerate(rate)
+        out.writeframes(b"".join(int(s).to_bytes(2, "little", signed=True) for s in samples))
+
+
+class TinyTranscriptionCase(unittest.TestCase):
+    """Tests given the tiny Whisper model (`model`) and 2.75 s of 16 kHz audio (`audio`),
+    which the model decodes as one known segment, "w1000", in a directory of their own (`dir`)."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.dir = tempfile.TemporaryDirectory()
+        cls.model = os.path.join(cls.dir.name, "tiny.bin")
+        subprocess.run([sys.executable, os.path.join(TOOLS, "make_tiny_whisper_model.py"), cls.model], check=True)
+        cls.audio = os.path.join(cls.dir.name, "take.wav")
+        write_wav(cls.audio, 16000, (8000 * math.sin(i * 0.05) for i in range(44000)))
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.dir.cleanup()

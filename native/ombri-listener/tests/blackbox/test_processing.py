@@ -2,31 +2,19 @@
 and nothing but protocol lines on stdout while whisper.cpp logs to stderr."""
 
 import json
-import math
 import os
 import subprocess
-import sys
 import tempfile
 import time
 import unittest
 import wave
 
-from listener import LISTENER, answers_by_id, request
-
-TOOLS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tools")
+from listener import LISTENER, TinyTranscriptionCase, answers_by_id, request
 
 
 def read_bytes(path):
     with open(path, "rb") as f:
         return f.read()
-
-
-def write_wav(path, rate, samples):
-    with wave.open(path, "wb") as out:
-        out.setnchannels(1)
-        out.setsampwidth(2)
-        out.setframerate(rate)
-        out.writeframes(b"".join(int(s).to_bytes(2, "little", signed=True) for s in samples))
 
 
 def sox_tone(path, seconds, kind="sine", rate=48000):
@@ -50,20 +38,7 @@ def wait_for_entry(directory, timeout=30):
         time.sleep(0.001)
 
 
-class ProcessingCommands(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.dir = tempfile.TemporaryDirectory()
-        cls.model = os.path.join(cls.dir.name, "tiny.bin")
-        subprocess.run([sys.executable, os.path.join(TOOLS, "make_tiny_whisper_model.py"), cls.model], check=True)
-        # 2.75 s at 16 kHz: the tiny model's known decoding.
-        cls.audio = os.path.join(cls.dir.name, "take.wav")
-        write_wav(cls.audio, 16000, (8000 * math.sin(i * 0.05) for i in range(44000)))
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.dir.cleanup()
-
+class ProcessingCommands(TinyTranscriptionCase):
     def test_deferred_answers_and_a_clean_stdout(self):
         enhanced = os.path.join(self.dir.name, "clean.wav")
         lines = [

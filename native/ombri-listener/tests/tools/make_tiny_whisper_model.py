@@ -10,8 +10,13 @@ runs the model exactly as a real one. Only the standard library is used, so any
 python3 runs it.
 
     make_tiny_whisper_model.py OUTPUT [--blank-vocab] [--seed N]
+                               [--state N --heads N --layers N] [--segment-end S]
 
 --blank-vocab makes every text token white space, so that segment is blank.
+--state, --heads and --layers shape a bigger model of the same kind, and
+--segment-end moves the segment's end (1.02 s to 30 s, rounded to 0.02 s), so
+that the decoding also ends in three steps on longer audio: for benchmarks, for
+example 384, 6, 4 and 29.90 for 30 s. The tests use the defaults.
 """
 
 import argparse
@@ -28,7 +33,7 @@ N_VOCAB = 51865  # the multilingual size: language detection needs it
 N_TEXT_TOKENS = 50257  # ids below the end-of-text token
 N_AUDIO_CTX = 1500  # 30 s of mel frames after the stride-2 convolution
 N_TEXT_CTX = 448
-N_STATE = 64
+N_STATE = 64  # defaults of the shape options
 N_HEAD = 2
 N_LAYER = 1
 N_MELS = 80
@@ -42,18 +47,24 @@ TOKEN_SOT = 50258
 TOKEN_BEG = 50364  # timestamp 0.00 s; each further id is 20 ms later
 LANG_DE = 2  # whisper.cpp's language id of "de"
 
+SEGMENT_END = 2.70  # default of --segment-end
+
 # The fixed logits. Step 1: only timestamps up to 1 s may start, and they
 # outweigh text: 0.50 s. Step 2: timestamps must pair up, so the best text
 # token wins over the end of text. Step 3: the timestamps outweigh text again;
-# 2.70 s is within 100 ms of the end of the audio, which ends the decoding.
+# the segment's end (2.70 s) is within 100 ms of the end of the audio, which
+# ends the decoding.
 LOGIT_OTHER = -10.0
-FIXED_LOGITS = {
-    TOKEN_BEG + 25: 12.0,
-    TOKEN_BEG + 135: 13.0,
-    1000: 10.0,
-    TOKEN_EOT: 9.0,
-    TOKEN_SOT + 1 + LANG_DE: 5.0,
-}
+
+
+def fixed_logits(segment_end):
+    return {
+        TOKEN_BEG + 25: 12.0,
+        TOKEN_BEG + round(segment_end / 0.02): 13.0,
+        1000: 10.0,
+        TOKEN_EOT: 9.0,
+        TOKEN_SOT + 1 + LANG_DE: 5.0,
+    }
 
 
 def mel_filters():
@@ -89,9 +100,9 @@ def vocabulary(blank):
     return tokens
 
 
-def tensor_specs():
+def tensor_specs(state, layers):
     """(name, ggml type, ne) for every tensor whisper.cpp expects, ne innermost first."""
-    s, f32, f16 = N_STATE, TYPE_F32, TYPE_F16
+    s, f32, f16 = state, TYPE_F32, TYPE_F16
 
     def attention(prefix):
         return [
@@ -131,7 +142,7 @@ def tensor_specs():
         ("encoder.ln_post.weight", f32, [s]),
         ("encoder.ln_post.bias", f32, [s]),
     ]
-    for layer in range(N_LAYER):
+    for layer in range(layers):
         specs += block("encoder.blocks.%d" % layer, cross=False)
     specs += [
         ("decoder.positional_embedding", f32, [s, N_TEXT_CTX]),
@@ -139,12 +150,12 @@ def tensor_specs():
         ("decoder.ln.weight", f32, [s]),
         ("decoder.ln.bias", f32, [s]),
     ]
-    for layer in range(N_LAYER):
+    for layer in range(layers):
         specs += block("decoder.blocks.%d" % layer, cross=True)
     return specs
 
 
-def tensor_values(name, count, rng):
+def tensor_values(name, count, state, logits, rng):
     # The decoder's last norm ignores its input: weight 0, bias the unit
     # vector e0, so each token's logit is the first value of its embedding.
     if name == "decoder.ln.weight":
@@ -160,15 +171,15 @@ def tensor_values(name, count, rng):
     values = [(uniform() - 0.5) * 0.2 for _ in range(count)]
     if name == "decoder.token_embedding.weight":
         for token in range(N_VOCAB):
-            values[token * N_STATE] = FIXED_LOGITS.get(token, LOGIT_OTHER)
+            values[token * state] = logits.get(token, LOGIT_OTHER)
     return values
 
 
-def write_model(path, blank, seed):
+def write_model(path, blank, seed, state, heads, layers, segment_end):
     rng = random.Random(seed)
+    logits = fixed_logits(segment_end)
     with open(path, "wb") as out:
-        hparams = [N_VOCAB, N_AUDIO_CTX, N_STATE, N_HEAD, N_LAYER, N_TEXT_CTX, N_STATE, N_HEAD, N_LAYER, N_MELS,
-                   FTYPE_F16]
+        hparams = [N_VOCAB, N_AUDIO_CTX, state, heads, layers, N_TEXT_CTX, state, heads, layers, N_MELS, FTYPE_F16]
         out.write(struct.pack("<I11i", GGML_FILE_MAGIC, *hparams))
 
         filters = mel_filters()
@@ -180,14 +191,14 @@ def write_model(path, blank, seed):
         for token in tokens:
             out.write(struct.pack("<I", len(token)) + token)
 
-        for name, ggml_type, ne in tensor_specs():
+        for name, ggml_type, ne in tensor_specs(state, layers):
             count = math.prod(ne)
             encoded = name.encode()
             out.write(struct.pack("<3i", len(ne), len(encoded), ggml_type))
             out.write(struct.pack("<%di" % len(ne), *ne))
             out.write(encoded)
             code = "f" if ggml_type == TYPE_F32 else "e"
-            out.write(struct.pack("<%d%s" % (count, code), *tensor_values(name, count, rng)))
+            out.write(struct.pack("<%d%s" % (count, code), *tensor_values(name, count, state, logits, rng)))
 
 
 def main():
@@ -195,10 +206,18 @@ def main():
     parser.add_argument("output")
     parser.add_argument("--blank-vocab", action="store_true")
     parser.add_argument("--seed", type=int, default=1)
+    parser.add_argument("--state", type=int, default=N_STATE)
+    parser.add_argument("--heads", type=int, default=N_HEAD)
+    parser.add_argument("--layers", type=int, default=N_LAYER)
+    parser.add_argument("--segment-end", type=float, default=SEGMENT_END)
     args = parser.parse_args()
+    if args.state % args.heads:
+        parser.error("--state must be a multiple of --heads")
+    if not 1.02 <= args.segment_end <= 30.0:
+        parser.error("--segment-end must lie between 1.02 and 30 seconds")
     # Write beside the target and rename, so a reader never sees half a model.
     partial = "%s.%d.partial" % (args.output, os.getpid())
-    write_model(partial, args.blank_vocab, args.seed)
+    write_model(partial, args.blank_vocab, args.seed, args.state, args.heads, args.layers, args.segment_end)
     os.replace(partial, args.output)
 
 
