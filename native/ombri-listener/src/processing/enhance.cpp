@@ -106,7 +106,7 @@ Result<EnhanceSummary> enhance_wav(const std::string& input, const std::string& 
   const auto source = path_status(input);
   if (!source) return ErrorText{"could not open input: " + source.error()};
   if (*source && !S_ISREG((*source)->st_mode)) return ErrorText{"input is not a regular file"};
-  const auto destination = enhance_destination(input, output);
+  const auto destination = enhance_destination(*source, output);
   if (!destination) return ErrorText{destination.error()};
   auto reader = WavReader::open(input, kIoBufferBytes);
   if (!reader) return ErrorText{"could not open input: " + reader.error()};

@@ -21,7 +21,7 @@ const char* standard_stream(const struct stat& file) {
 
 }  // namespace
 
-Result<std::string> enhance_destination(const std::string& input, const std::string& output) {
+Result<std::string> enhance_destination(const std::optional<struct stat>& input, const std::string& output) {
   // The system's own answer, /proc's links to open files included.
   auto named = path_status(output);
   if (!named) return ErrorText{"could not open output: " + named.error()};
@@ -39,11 +39,8 @@ Result<std::string> enhance_destination(const std::string& input, const std::str
   const bool same = reached && named->has_value() == reached->has_value() && (!*named || same_file(**named, **reached));
   if (!same) return ErrorText{"output is a link that leads to no name of its file"};
 
-  if (*named) {
-    const auto source = path_status(input);
-    if (source && *source && same_file(**source, **named))
-      return ErrorText{"output is the input file itself; choose another output path"};
-  }
+  if (*named && input && same_file(*input, **named))
+    return ErrorText{"output is the input file itself; choose another output path"};
   return destination;
 }
 

@@ -1,6 +1,9 @@
 #pragma once
 // Where the enhanced file of an input is written.
 
+#include <sys/stat.h>
+
+#include <optional>
 #include <string>
 
 #include "base/result.hpp"
@@ -13,9 +16,9 @@ namespace ombri {
 // there. The checks apply to that file, and each refuses before anything is
 // created: it exists and is not a regular file; it is one of the listener's
 // own standard streams (a log it writes to, or its protocol lines); it is
-// the input file itself, by any spelling or link; or the links lead to no
-// name of it (a /proc link to a deleted file). Error texts are enhance's
-// own. Thread-safe.
-Result<std::string> enhance_destination(const std::string& input, const std::string& output);
+// the input file itself (`input` is its status, nothing when it could not be
+// looked at), by any spelling or link; or the links lead to no name of it (a
+// /proc link to a deleted file). Error texts are enhance's own. Thread-safe.
+Result<std::string> enhance_destination(const std::optional<struct stat>& input, const std::string& output);
 
 }  // namespace ombri

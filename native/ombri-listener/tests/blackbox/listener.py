@@ -76,15 +76,21 @@ def audio_world(directory, devices, default_input=None, default_output=None, tap
     return path
 
 
+def world_env(world, tmp, **env_vars):
+    """The environment of a listener on the audio world file `world`, with the
+    system tools' stand-ins and `tmp` as its temporary directory."""
+    env = dict(os.environ, PATH=STANDINS + os.pathsep + os.environ["PATH"], OMBRI_SIM_AUDIO=world, TMPDIR=tmp)
+    env.update(env_vars)
+    env.pop("QIR_MEETING_LISTENER_SMOKE", None)
+    return env
+
+
 class Meeting:
     """A listener on a world file, fed request lines with pauses between them."""
 
     def __init__(self, world, tmp, **env_vars):
-        env = dict(os.environ, PATH=STANDINS + os.pathsep + os.environ["PATH"], OMBRI_SIM_AUDIO=world, TMPDIR=tmp)
-        env.update(env_vars)
-        env.pop("QIR_MEETING_LISTENER_SMOKE", None)
         self.process = subprocess.Popen([LISTENER], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                                        stderr=subprocess.PIPE, env=env)
+                                        stderr=subprocess.PIPE, env=world_env(world, tmp, **env_vars))
         self.read = []
 
     def send(self, **fields):
@@ -134,6 +140,11 @@ def limit_address_space(pid, extra_bytes):
         size_kb = next(int(line.split()[1]) for line in status if line.startswith("VmSize:"))
     limit = size_kb * 1024 + extra_bytes
     resource.prlimit(pid, resource.RLIMIT_AS, (limit, limit))
+
+
+def read_bytes(path):
+    with open(path, "rb") as f:
+        return f.read()
 
 
 def write_wav(path, rate, samples):

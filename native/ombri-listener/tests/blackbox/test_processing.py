@@ -9,12 +9,7 @@ import time
 import unittest
 import wave
 
-from listener import LISTENER, TinyTranscriptionCase, answers_by_id, request
-
-
-def read_bytes(path):
-    with open(path, "rb") as f:
-        return f.read()
+from listener import LISTENER, TinyTranscriptionCase, answers_by_id, read_bytes, request
 
 
 def sox_tone(path, seconds, kind="sine", rate=48000):

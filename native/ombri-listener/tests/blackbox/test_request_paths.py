@@ -12,18 +12,13 @@ import threading
 import time
 import unittest
 
-from listener import LISTENER, answers_by_id, request
+from listener import LISTENER, answers_by_id, read_bytes, request
 
 SAMPLES = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "..", "..", "samples")
 MIC = os.path.abspath(os.path.join(SAMPLES, "mic.wav"))
 SYSTEM = os.path.abspath(os.path.join(SAMPLES, "system.wav"))
 TO_STDOUT = "output is the listener's own standard output; choose another output path"
 TO_STDERR = "output is the listener's own standard error; choose another output path"
-
-
-def read_bytes(path):
-    with open(path, "rb") as f:
-        return f.read()
 
 
 def soxi(path, flag):

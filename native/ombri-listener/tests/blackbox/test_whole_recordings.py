@@ -18,7 +18,7 @@ import wave
 import numpy as np
 import soundfile
 
-from listener import LISTENER, STANDINS, Meeting, audio_world, request, sanitized
+from listener import LISTENER, Meeting, audio_world, request, sanitized, world_env
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "tools"))
 import audio_reference  # noqa: E402
@@ -59,10 +59,8 @@ class Run:
     test's end if it still runs."""
 
     def __init__(self, test, world, tmp):
-        env = dict(os.environ, PATH=STANDINS + os.pathsep + os.environ["PATH"], OMBRI_SIM_AUDIO=world, TMPDIR=tmp)
-        env.pop("QIR_MEETING_LISTENER_SMOKE", None)
         self.process = subprocess.Popen([LISTENER], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                                        stderr=subprocess.DEVNULL, env=env)
+                                        stderr=subprocess.DEVNULL, env=world_env(world, tmp))
         test.addCleanup(lambda: self.process.poll() is None and self.process.kill())
         self.lines = []  # (arrival, raw line)
         self.reader = threading.Thread(target=self._read, daemon=True)
@@ -218,10 +216,9 @@ class WholeRecordings(unittest.TestCase):
                     '"$3"\n'
                     'ls -A "$1/meeting" >&2\n'
                 )
-                env = dict(os.environ, PATH=STANDINS + os.pathsep + os.environ["PATH"], OMBRI_SIM_AUDIO=self.world,
-                           TMPDIR=self.tmp.name)
                 done = subprocess.run(["unshare", "-m", "sh", "-c", script, "sh", mount, str(free_pages), LISTENER],
-                                      input=requests, capture_output=True, env=env, timeout=60)
+                                      input=requests, capture_output=True, env=world_env(self.world, self.tmp.name),
+                                      timeout=60)
                 if done.returncode == 99:
                     self.skipTest("mounting a file system is not permitted here")
                 self.assertEqual(done.returncode, 0, done.stderr)
