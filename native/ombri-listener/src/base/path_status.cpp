@@ -60,4 +60,8 @@ Result<std::string> link_target(const std::string& path) {
 
 bool same_file(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
 
+bool is_special_file(const struct stat& file) {
+  return S_ISFIFO(file.st_mode) || S_ISSOCK(file.st_mode) || S_ISCHR(file.st_mode) || S_ISBLK(file.st_mode);
+}
+
 }  // namespace ombri

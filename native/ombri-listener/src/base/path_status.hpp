@@ -27,4 +27,9 @@ Result<std::string> link_target(const std::string& path);
 // One file: the same device and inode.
 bool same_file(const struct stat& a, const struct stat& b);
 
+// A FIFO, a socket or a device: opening or reading one can block for ever
+// or reach hardware, so a path from a request must not lead to one.
+// Directories and regular files are not.
+bool is_special_file(const struct stat& file);
+
 }  // namespace ombri

@@ -5,6 +5,7 @@
 // a kill leaves at most the temporary file, and an exit none.
 
 #include <string>
+#include <string_view>
 
 #include "base/result.hpp"
 #include "base/unique_fd.hpp"
@@ -17,8 +18,14 @@ class StagedFile {
  public:
   // Creates an empty file under a unique hidden name in the destination's
   // directory, ".ombri-{purpose}-{pid}-{n}.tmp" (mode 0666 before umask).
-  // Fails with the system's text, as creating the destination itself would.
+  // Answers as creating and truncating the destination itself would: with
+  // the system's text when that would fail (a directory, or an existing file
+  // this process may not write, which stays untouched), and with the mode of
+  // an existing file, which the new one takes over.
   static Result<StagedFile> create(const std::string& destination, const char* purpose);
+
+  // True for a file name of the temporary form above, of any purpose.
+  static bool is_temporary_name(std::string_view name);
 
   StagedFile(StagedFile&& other) noexcept;
   StagedFile& operator=(StagedFile&&) = delete;
@@ -28,7 +35,9 @@ class StagedFile {
   // A descriptor of its own for a writer to take over.
   Result<UniqueFd> duplicate_fd() const;
   // Syncs the file and renames it over the destination; on failure the
-  // destination is left as it was.
+  // destination is left as it was. Fails with "the temporary file was
+  // replaced" when its temporary name no longer leads to the file it made,
+  // which then is neither renamed nor removed: it is someone else's.
   Result<void> commit();
 
   // For a process about to exit with workers still writing: removes the
@@ -42,7 +51,7 @@ class StagedFile {
   UniqueFd fd_;
   std::string temporary_;
   std::string destination_;
-  bool committed_ = false;
+  bool settled_ = false;  // committed, or the name is no longer ours
 };
 
 }  // namespace ombri

@@ -41,9 +41,9 @@ Result<void> write_all(int fd, const void* data, std::size_t size, std::size_t& 
   return {};
 }
 
-Result<void> write_all_at(int fd, const void* data, std::size_t size, off_t offset) {
+Result<void> write_all_at(int fd, const void* data, std::size_t size, off_t offset, std::size_t& done) {
   const auto* bytes = static_cast<const unsigned char*>(data);
-  std::size_t done = 0;
+  done = 0;
   while (done < size) {
     const ssize_t n = ::pwrite(fd, bytes + done, size - done, offset + static_cast<off_t>(done));
     if (n < 0) {

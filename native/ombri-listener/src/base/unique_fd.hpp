@@ -40,7 +40,8 @@ Result<std::size_t> read_some(int fd, void* data, std::size_t size);
 // cannot take more is waited on, so the bytes are never cut short by it.
 Result<void> write_all(int fd, const void* data, std::size_t size, std::size_t& done);
 
-// Writes all `size` bytes at `offset`, leaving the file position alone.
-Result<void> write_all_at(int fd, const void* data, std::size_t size, off_t offset);
+// Writes all `size` bytes at `offset`, leaving the file position alone;
+// `done` as for write_all.
+Result<void> write_all_at(int fd, const void* data, std::size_t size, off_t offset, std::size_t& done);
 
 }  // namespace ombri

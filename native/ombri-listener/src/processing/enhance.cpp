@@ -1,7 +1,6 @@
 #include "processing/enhance.hpp"
 
 #include <rnnoise.h>
-#include <sys/stat.h>
 
 #include <array>
 #include <memory>
@@ -41,9 +40,10 @@ class DenoisePipeline {
     return upsampler_.finish([this](FrameUpsampler::Frame frame) { return denoise_and_write(frame); });
   }
 
-  // Completes the file and only then puts it in place of the output.
-  Result<void> finalize() {
+  // Completes the file and only then puts it in place of `destination`.
+  Result<void> finalize(const std::string& destination) {
     if (auto done = writer_.finalize(); !done) return ErrorText{"finalize failed: " + done.error()};
+    if (auto free = refuse_recording(destination); !free) return free;
     if (auto done = output_.commit(); !done) return ErrorText{"finalize failed: " + done.error()};
     return {};
   }
@@ -105,13 +105,13 @@ Result<EnhanceSummary> enhance_wav(const std::string& input, const std::string& 
   // own requests. A path that cannot be looked at is left to the open.
   const auto source = path_status(input);
   if (!source) return ErrorText{"could not open input: " + source.error()};
-  if (*source && !S_ISREG((*source)->st_mode)) return ErrorText{"input is not a regular file"};
-  const auto destination = enhance_destination(*source, output);
-  if (!destination) return ErrorText{destination.error()};
+  if (*source && is_special_file(**source)) return ErrorText{"input is not a regular file"};
   auto reader = WavReader::open(input, kIoBufferBytes);
   if (!reader) return ErrorText{"could not open input: " + reader.error()};
   const WavFormat format = reader->format();
   if (format.sample_rate == 0) return ErrorText{"input has an invalid sample rate"};
+  const auto destination = enhance_destination(*source, output);
+  if (!destination) return ErrorText{destination.error()};
 
   // Written beside the destination and renamed over it once complete: it
   // never holds a partial file, whether the call fails, the process ends
@@ -130,7 +130,7 @@ Result<EnhanceSummary> enhance_wav(const std::string& input, const std::string& 
             });
   if (!complete) return ErrorText{complete.error()};
   if (auto finished = pipeline.finish(); !finished) return ErrorText{finished.error()};
-  if (auto finalized = pipeline.finalize(); !finalized) return ErrorText{finalized.error()};
+  if (auto finalized = pipeline.finalize(*destination); !finalized) return ErrorText{finalized.error()};
 
   return EnhanceSummary{output, static_cast<double>(*complete) / static_cast<double>(format.sample_rate),
                         pipeline.frames(), pipeline.vad_mean()};

@@ -8,13 +8,19 @@
 #include "base/unique_fd.hpp"
 
 namespace ombri {
+namespace {
 
-SharedStdout make_shared_stdout(int fd) { return std::make_shared<PoisonMutex<StdoutSlot>>(StdoutSlot{fd}); }
+constexpr const char* kClosed = "stdout closed";
+
+}  // namespace
+
+SharedStdout make_shared_stdout(int fd) { return std::make_shared<StdoutLock>(fd); }
 
 Result<void> write_response(const SharedStdout& out, const Json& value) {
+  if (out->closing) return ErrorText{kClosed};
   auto guard = out->lock();
   if (guard.poisoned()) return ErrorText{"stdout lock poisoned"};
-  if (guard->closed) return ErrorText{"stdout closed"};
+  if (out->closing) return ErrorText{kClosed};
 
   std::string line;
   try {
@@ -30,12 +36,12 @@ Result<void> write_response(const SharedStdout& out, const Json& value) {
 // Polled rather than a timed lock: it happens once, at exit, and a timed
 // mutex's lock is one that ThreadSanitizer does not see.
 bool close_for_exit(const SharedStdout& out, std::chrono::milliseconds timeout) {
+  out->closing = true;
   const auto deadline = std::chrono::steady_clock::now() + timeout;
   for (;;) {
-    if (auto guard = out->try_lock()) {
-      (*guard)->closed = true;
-      return true;
-    }
+    // Free once the line in progress is out: a writer that takes it now
+    // lets go at once, without a line.
+    if (out->try_lock()) return true;
     if (std::chrono::steady_clock::now() >= deadline) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }

@@ -7,6 +7,7 @@
 
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <memory>
 
@@ -20,9 +21,16 @@ namespace ombri {
 // is written directly, with no buffer of its own in between.
 struct StdoutSlot {
   int fd = STDOUT_FILENO;
-  bool closed = false;  // by close_for_exit
 };
-using SharedStdout = std::shared_ptr<PoisonMutex<StdoutSlot>>;
+
+// The lock, and beside it the exit's mark. Writers read the mark before they
+// take the lock, so that none queues up for it once the exit waits there,
+// and again once they hold it, so that none starts a line after that.
+struct StdoutLock : PoisonMutex<StdoutSlot> {
+  explicit StdoutLock(int fd) : PoisonMutex(StdoutSlot{fd}) {}
+  std::atomic<bool> closing{false};
+};
+using SharedStdout = std::shared_ptr<StdoutLock>;
 
 SharedStdout make_shared_stdout(int fd = STDOUT_FILENO);
 
@@ -34,9 +42,10 @@ SharedStdout make_shared_stdout(int fd = STDOUT_FILENO);
 Result<void> write_response(const SharedStdout& out, const Json& value);
 
 // For a process about to exit while other threads may still be writing:
-// waits up to `timeout` for the line being written, if any, to be complete,
-// then refuses every later line, so the output never ends inside one. False
-// when the wait ran out (a reader that stopped reading holds the line up).
+// refuses every line not yet begun, then waits up to `timeout` for the line
+// being written, if any, to be complete, so the output never ends inside one.
+// False when the wait ran out (a reader that stopped reading holds the line
+// up).
 bool close_for_exit(const SharedStdout& out, std::chrono::milliseconds timeout);
 
 }  // namespace ombri

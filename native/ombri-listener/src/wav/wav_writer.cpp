@@ -1,5 +1,7 @@
 #include "wav/wav_writer.hpp"
 
+#include <unistd.h>
+
 #include <algorithm>
 
 namespace ombri {
@@ -114,6 +116,10 @@ WavWriter::~WavWriter() {
 
 Result<void> WavWriter::write_sample(std::int16_t sample) {
   if (data_bytes_ + 2 > data_limit_) return ErrorText{"The WAV data would pass the 4 GiB limit of its size fields."};
+  if (skip_bytes_ > 0) {
+    skip_bytes_ -= 2;
+    return {};
+  }
   const auto bits = static_cast<std::uint16_t>(sample);
   buffer_.push_back(static_cast<unsigned char>(bits));
   buffer_.push_back(static_cast<unsigned char>(bits >> 8));
@@ -126,17 +132,26 @@ Result<void> WavWriter::write_sample(std::int16_t sample) {
   return flushed;
 }
 
-std::uint64_t WavWriter::whole_frames(std::uint64_t bytes) const {
-  return bytes - bytes % (std::uint64_t{channels_} * 2);
-}
+std::uint64_t WavWriter::frame_bytes() const { return std::uint64_t{channels_} * 2; }
 
-// Bytes that never reached the file are not counted, so the header's sizes
-// always describe what is on disk.
+std::uint64_t WavWriter::whole_frames(std::uint64_t bytes) const { return bytes - bytes % frame_bytes(); }
+
+// Bytes that never reached the file are not counted. A write that fails
+// inside a frame (a full disk takes part of a buffer) also gives up the
+// part of that frame on disk and the rest of it still to come, so writing
+// resumes on a whole frame: after the gap every channel keeps its place.
 Result<void> WavWriter::flush_buffer() {
+  const std::uint64_t on_disk = data_bytes_ - buffer_.size();
   std::size_t done;
-  auto written = write_all(fd_.get(), buffer_.data(), buffer_.size(), done);
-  data_bytes_ -= buffer_.size() - done;
+  auto written =
+      write_all_at(fd_.get(), buffer_.data(), buffer_.size(), static_cast<off_t>(header_.size() + on_disk), done);
   buffer_.clear();
+  if (written) return written;
+  const std::uint64_t next_in_frame = data_bytes_ % frame_bytes();
+  skip_bytes_ = (frame_bytes() - next_in_frame) % frame_bytes();
+  data_bytes_ = whole_frames(on_disk + done);
+  // The bytes given up go, so no part of a frame lies past the data.
+  (void)::ftruncate(fd_.get(), static_cast<off_t>(header_.size() + data_bytes_));
   return written;
 }
 
@@ -144,7 +159,8 @@ Result<void> WavWriter::flush_buffer() {
 // never leaves a new size beside an old one.
 Result<void> WavWriter::write_sizes(std::uint64_t data_bytes) {
   set_sizes(header_, data_bytes);
-  return write_all_at(fd_.get(), header_.data() + 4, header_.size() - 4, 4);
+  std::size_t done;
+  return write_all_at(fd_.get(), header_.data() + 4, header_.size() - 4, 4, done);
 }
 
 Result<void> WavWriter::finalize() {
@@ -154,12 +170,14 @@ Result<void> WavWriter::finalize() {
   const auto sized = write_sizes(data_bytes_);
   if (!flushed) return flushed;
   if (!sized) return sized;
-  if (samples_written() % channels_ != 0)
+  // A frame still being given up counts as the caller's incomplete one.
+  if (data_bytes_ % frame_bytes() != 0 || skip_bytes_ != 0)
     return ErrorText{"The number of samples written is not a multiple of the number of channels."};
   return flush_buffer();
 }
 
 SharedWavWriter share_wav_writer(WavWriter writer) {
+  writer.mark_as_recording();
   return std::make_shared<PoisonMutex<std::optional<WavWriter>>>(std::optional<WavWriter>(std::move(writer)));
 }
 

@@ -16,6 +16,7 @@
 #include "base/result.hpp"
 #include "base/staged_file.hpp"
 #include "base/unique_fd.hpp"
+#include "wav/recordings_in_progress.hpp"
 
 namespace ombri {
 
@@ -48,25 +49,32 @@ class WavWriter {
 
   std::uint64_t samples_written() const { return data_bytes_ / 2; }
 
+  // Its file counts as a recording in progress until the writer is released.
+  void mark_as_recording() { recording_.emplace(fd_.get()); }
+
  private:
   WavWriter(UniqueFd fd, std::uint16_t channels, std::vector<unsigned char> header, std::uint64_t data_limit);
   Result<void> flush_buffer();
   Result<void> write_sizes(std::uint64_t data_bytes);
+  std::uint64_t frame_bytes() const;
   std::uint64_t whole_frames(std::uint64_t bytes) const;
 
   UniqueFd fd_;
   std::uint16_t channels_ = 0;
   std::vector<unsigned char> header_;  // as on disk, sizes included
   std::uint64_t data_limit_ = 0;
-  std::uint64_t data_bytes_ = 0;
+  std::uint64_t data_bytes_ = 0;  // on disk and in the buffer
+  std::uint64_t skip_bytes_ = 0;  // of a frame given up after a failed write
   bool finalized_ = false;
   std::vector<unsigned char> buffer_;
+  std::optional<RecordingInProgress> recording_;
 };
 
 // A writer shared by the thread that writes it and the owner that finalises
 // it; the slot is empty once the owner has taken the writer out.
 using SharedWavWriter = std::shared_ptr<PoisonMutex<std::optional<WavWriter>>>;
 
+// Such a writer is a recording's: it is marked as a recording in progress.
 SharedWavWriter share_wav_writer(WavWriter writer);
 
 }  // namespace ombri

@@ -281,7 +281,9 @@ TEST(EnhanceWav, AFailureLeavesTheOutputAsItWas) {
 
 // A FIFO would block the worker for ever, a device would feed it or take its
 // bytes: each is refused before anything is opened, which the FIFOs, with no
-// one at their other end, would otherwise show by blocking this test.
+// one at their other end, would otherwise show by blocking this test. A
+// directory answers as opening or creating it does, and the input is
+// answered for before the output.
 TEST(EnhanceWav, RefusesFilesThatAreNotRegular) {
   TempDir dir;
   const auto good = sox_wav(dir, "good.wav", "signed-integer", 16, 1, 16000, le16(tone(1600, 5000, 0.01)));
@@ -299,10 +301,11 @@ TEST(EnhanceWav, RefusesFilesThatAreNotRegular) {
       {fifo, dir.file("o1.wav"), "input is not a regular file"},
       {dir.file("to-fifo"), dir.file("o2.wav"), "input is not a regular file"},
       {"/dev/zero", dir.file("o3.wav"), "input is not a regular file"},
-      {dir.file(""), dir.file("o4.wav"), "input is not a regular file"},
+      {dir.file(""), dir.file("o4.wav"), "could not open input: Is a directory (os error 21)"},
+      {dir.file("missing.wav"), fifo, "could not open input: No such file or directory (os error 2)"},
       {good, fifo, "output exists and is not a regular file"},
       {good, have_device ? device : fifo, "output exists and is not a regular file"},
-      {good, dir.file(""), "output exists and is not a regular file"},
+      {good, dir.file(""), "could not open output: Is a directory (os error 21)"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.input + " -> " + c.output);

@@ -54,22 +54,32 @@ TEST(WriteResponse, FailedWriteIsReported) {
   std::fclose(full);
 }
 
-// Another thread in the middle of a line holds the lock: the exit waits for
-// the line, and no line starts after it.
-TEST(CloseForExit, WaitsForTheLineInProgressAndRefusesLaterOnes) {
+// Another thread in the middle of a line holds the lock and a second one
+// waits for it with a line of its own: the exit waits for the first line
+// only, and no line starts after it.
+TEST(CloseForExit, WaitsForTheLineInProgressAndDropsTheOnesBehindIt) {
   std::FILE* file = std::tmpfile();
   const auto out = make_shared_stdout(fileno(file));
   std::promise<void> locked;
-  std::thread writer([&] {
+  std::promise<void> release;
+  std::thread in_progress([&] {
     auto guard = out->lock();
     locked.set_value();
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    release.get_future().wait();
     ASSERT_TRUE(write_all_text(guard->fd, "{\"line\":1}\n"));
   });
   locked.get_future().wait();
-  EXPECT_TRUE(close_for_exit(out, std::chrono::seconds(10)));
-  writer.join();
-  const auto later = write_response(out, Json(2));
+  auto queued = std::async(std::launch::async, [&] { return write_response(out, Json(2)); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));  // queued behind the lock, most likely
+  auto closed = std::async(std::launch::async, [&] { return close_for_exit(out, std::chrono::seconds(10)); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  release.set_value();
+  EXPECT_TRUE(closed.get());
+  in_progress.join();
+  const auto behind = queued.get();
+  ASSERT_FALSE(behind);
+  EXPECT_EQ(behind.error(), "stdout closed");
+  const auto later = write_response(out, Json(3));
   ASSERT_FALSE(later);
   EXPECT_EQ(later.error(), "stdout closed");
   EXPECT_EQ(file_text(file), "{\"line\":1}\n");

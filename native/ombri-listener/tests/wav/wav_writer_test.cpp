@@ -232,6 +232,62 @@ TEST(WavWriter, FailedFinalFlushStillWritesTheSizes) {
   EXPECT_EQ(read.samples.back(), static_cast<short>(kRoom / 2 - 1));
 }
 
+// A disk that fills inside a frame and frees again: the file keeps whole
+// frames only, and after the gap every channel is still in its place. The
+// child process gets a file size limit of its own, which it then lifts.
+TEST(WavWriter, WritingResumesOnAWholeFrameAfterAFailedWrite) {
+  TempDir dir;
+  const auto path = dir.file("gap.wav");
+  constexpr int kChannels = 3;
+  constexpr std::uint32_t kRoom = 8192 + 1001;  // ends inside a frame
+  const auto sample = [](int frame, int channel) { return static_cast<short>(channel * 10000 + frame); };
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limit{68 + kRoom, RLIM_INFINITY};
+    setrlimit(RLIMIT_FSIZE, &limit);
+    auto writer = WavWriter::create(path, kChannels, 8000);
+    if (!writer) _exit(2);
+    bool failed = false;
+    for (int frame = 0; frame < 6000; ++frame) {
+      if (frame == 4000) {
+        limit.rlim_cur = RLIM_INFINITY;
+        setrlimit(RLIMIT_FSIZE, &limit);
+      }
+      for (int c = 0; c < kChannels; ++c) failed |= !writer->write_sample(sample(frame, c));
+    }
+    _exit(failed && writer->finalize() ? 0 : 3);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  ASSERT_EQ(WEXITSTATUS(status), 0);
+
+  const auto bytes = read_bytes(path);
+  const std::uint32_t data = u32_at(bytes, 64);
+  EXPECT_EQ(data % (2 * kChannels), 0u);
+  EXPECT_EQ(bytes.size(), 68u + data);
+  EXPECT_EQ(u32_at(bytes, 4), 60u + data);
+  const auto read = read_with_sndfile(path);
+  ASSERT_EQ(read.channels, kChannels);
+  ASSERT_EQ(read.samples.size(), data / 2);
+  const std::size_t frames = read.samples.size() / kChannels;
+  const std::size_t before_gap = kRoom / (2 * kChannels);
+  ASSERT_GT(frames, before_gap);
+  ASSERT_LT(frames, 6000u);
+  for (std::size_t f = 0; f < frames; ++f) {
+    const int first = read.samples[f * kChannels];
+    for (int c = 0; c < kChannels; ++c)
+      ASSERT_EQ(read.samples[f * kChannels + c], static_cast<short>(c * 10000 + first)) << "frame " << f;
+    // Frames in order up to the gap, and one unbroken run after it.
+    const int previous = f == 0 ? -1 : read.samples[(f - 1) * kChannels];
+    if (f != before_gap) {
+      ASSERT_EQ(first, previous + 1) << "frame " << f;
+    }
+  }
+}
+
 // The name is replaced by a new file, never opened or followed: a FIFO would
 // block the open for ever, and a link could lead anywhere, the listener's own
 // standard output included.
