@@ -15,6 +15,7 @@ import wave
 LISTENER = os.environ["OMBRI_LISTENER"]
 STANDINS = os.environ["OMBRI_STANDINS_DIR"]
 TOOLS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tools")
+SAMPLES = os.path.abspath(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "..", "..", "samples"))
 
 
 def run_lines(data: bytes, env=None, args=(), timeout=30):

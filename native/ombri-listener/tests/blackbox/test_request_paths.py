@@ -1,9 +1,11 @@
 """Paths from request lines: each one names the file that was asked for or is
 refused before anything is made, an enhanced file goes through links to
-where they lead, and never over one of the listener's own streams."""
+where they lead, and never over one of the listener's own streams or
+temporary files."""
 
 import json
 import os
+import random
 import shutil
 import stat
 import subprocess
@@ -11,6 +13,7 @@ import tempfile
 import threading
 import time
 import unittest
+import wave
 
 from listener import LISTENER, answers_by_id, read_bytes, request
 
@@ -83,8 +86,9 @@ class NulInPaths(unittest.TestCase):
                 ("system", "input_wav_failed", "Failed to open WAV %s\0: Path contains a NUL character" % SYSTEM),
                 ("in", "enhance_failed", "could not open input: Path contains a NUL character"),
                 ("out", "enhance_failed", "could not open output: Path contains a NUL character"),
-                ("model", "transcription_failed", "Could not load the Whisper model: Path contains a NUL character"),
-                ("audio", "transcription_failed", "Could not open transcription audio: Path contains a NUL character"),
+                # A path that cannot be asked about names no file.
+                ("model", "transcription_failed", "The selected Whisper model is not installed."),
+                ("audio", "transcription_failed", "The transcription audio file was not found."),
         ):
             self.assertEqual(error_of(answers[key]), (code, message), key)
 
@@ -186,6 +190,66 @@ class EnhanceOutput(unittest.TestCase):
         self.assertEqual(read_bytes(held + " (deleted)"), b"someone else's")
         self.assertEqual(listing(self.tmp.name), ["held.wav (deleted)", "take.wav"])
 
+    def test_a_temporary_file_of_another_enhancement_is_never_its_output(self):
+        # Five minutes at 1 kHz: a small file, and seconds of work at 48 kHz.
+        long_input = self.path("long.wav")
+        with wave.open(long_input, "wb") as w:
+            w.setnchannels(1)
+            w.setsampwidth(2)
+            w.setframerate(1000)
+            w.writeframes(random.Random(5).randbytes(600_000))
+        with open(self.path("kept.wav"), "wb") as f:
+            f.write(b"what it held before")
+        replacement = self.path("someone-else's.wav")
+        seen, replaced = set(), []
+
+        def new_temporary():
+            deadline = time.monotonic() + 30
+            while True:
+                found = {name for name in os.listdir(self.tmp.name) if name.startswith(".ombri-")} - seen
+                if found:
+                    seen.update(found)
+                    return self.path(found.pop())
+                self.assertLess(time.monotonic(), deadline, "no enhancement began")
+                time.sleep(0.002)
+
+        def requests():
+            # A request whose output is the first one's temporary file, sent while it is written.
+            yield request(id="long", cmd="enhance", args={"input": long_input, "output": self.path("final.wav")})
+            yield request(id="short", cmd="enhance", args={"input": self.input, "output": new_temporary()})
+            # Another process puts a file of its own under the temporary name.
+            yield request(id="replaced", cmd="enhance", args={"input": long_input, "output": self.path("kept.wav")})
+            with open(replacement, "wb") as f:
+                f.write(b"someone else's")
+            replaced.append(new_temporary())
+            os.replace(replacement, replaced[0])
+
+        answers = answers_by_id(requests(), 3)
+        with wave.open(self.input) as short_input:
+            seconds = {"long": 300.0, "short": short_input.getnframes() / short_input.getframerate(), "replaced": 300.0}
+        for key, answer in answers.items():
+            with self.subTest(key):
+                if not answer["ok"]:
+                    continue
+                # Whatever an ok answer says it wrote, its file holds.
+                result = answer["result"]
+                self.assertEqual(result["inputSeconds"], seconds[key])
+                self.assertTrue(os.path.isfile(result["output"]), result)
+                with open(result["output"], "rb") as f:
+                    self.assertEqual(f.read(12)[8:], b"WAVE", result)
+                self.assertEqual([soxi(result["output"], flag) for flag in ("-r", "-c", "-b", "-s")],
+                                 ["48000", "1", "16", str(result["frames"] * 480)])
+                self.assertGreaterEqual(result["frames"] * 480, seconds[key] * 48000)
+        self.assertTrue(answers["long"]["ok"], answers["long"])
+        self.assertEqual(answers["long"]["result"]["output"], self.path("final.wav"))
+        self.assertEqual(answers["short"].get("error"), {
+            "code": "enhance_failed",
+            "message": "output has the name of one of the listener's temporary files; choose another output path"})
+        self.assertEqual(answers["replaced"].get("error", {}).get("code"), "enhance_failed", answers["replaced"])
+        self.assertIn("the temporary file was replaced", answers["replaced"]["error"]["message"])
+        self.assertEqual(read_bytes(self.path("kept.wav")), b"what it held before")
+        self.assertEqual(read_bytes(replaced[0]), b"someone else's")
+
     def test_dev_stdout_is_refused_when_standard_output_is_a_file(self):
         # /dev is a tmpfs of a mount namespace of this test alone, holding only
         # the link that /dev/stdout is: the machine's own /dev is never in reach.
@@ -208,21 +272,24 @@ class EnhanceOutput(unittest.TestCase):
 
 
 class FixtureInputs(unittest.TestCase):
-    def test_a_request_refuses_files_that_are_not_regular_at_once(self):
+    def test_a_request_refuses_files_that_could_block_at_once(self):
         # A FIFO without a writer would block the main thread for ever, and
-        # /dev/stdin would read the requests that follow as a WAV file.
+        # /dev/stdin would read the requests that follow as a WAV file; a
+        # directory is opened, and answers as the system does.
         with tempfile.TemporaryDirectory() as tmp:
             fifo = os.path.join(tmp, "fifo")
             os.mkfifo(fifo)
-            cases = {"fifo": (fifo, SYSTEM), "dir": (MIC, tmp), "stdin": ("/dev/stdin", SYSTEM)}
+            cases = {
+                "fifo": (fifo, SYSTEM, "Failed to open WAV %s: Not a regular file" % fifo),
+                "dir": (MIC, tmp, "Failed to open WAV %s: Is a directory (os error 21)" % tmp),
+                "stdin": ("/dev/stdin", SYSTEM, "Failed to open WAV /dev/stdin: Not a regular file"),
+            }
             answers = answers_by_id(
                 [request(id=key, cmd="start", args={"inputWav": {"mic": mic, "system": system}})
-                 for key, (mic, system) in cases.items()] + [request(id="status", cmd="status")],
+                 for key, (mic, system, _) in cases.items()] + [request(id="status", cmd="status")],
                 len(cases) + 1, timeout=30)
-        for key, (mic, system) in cases.items():
-            refused = mic if key != "dir" else system
-            self.assertEqual(error_of(answers[key]),
-                             ("input_wav_failed", "Failed to open WAV %s: Not a regular file" % refused), key)
+        for key, (_, _, message) in cases.items():
+            self.assertEqual(error_of(answers[key]), ("input_wav_failed", message), key)
         self.assertEqual(answers["status"]["result"]["state"], "idle")
 
     def test_the_command_line_still_reads_a_fifo(self):

@@ -1,5 +1,5 @@
 """What a meeting's recordings survive: kills, special files under their names, a full
-file system, and a parent that lags or goes away."""
+file system, an enhancement aimed at them, and a parent that lags or goes away."""
 
 import json
 import os
@@ -18,7 +18,7 @@ import wave
 import numpy as np
 import soundfile
 
-from listener import LISTENER, Meeting, audio_world, request, sanitized, world_env
+from listener import LISTENER, SAMPLES, Meeting, audio_world, request, sanitized, world_env
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "tools"))
 import audio_reference  # noqa: E402
@@ -26,6 +26,7 @@ import audio_reference  # noqa: E402
 RATE = 48000
 BUFFER_BYTES = 8192  # what the WAV writer holds before it writes
 NAMES = ("audio-mic.wav", "audio-system.wav")
+ONTO_A_RECORDING = "output is a recording in progress; choose another output path"
 
 
 def sox_samples(path):
@@ -232,6 +233,100 @@ class WholeRecordings(unittest.TestCase):
                                                       "message": message.format(meeting_dir)})
                 self.assertEqual(done.stderr.decode().split(), left)
 
+    @unittest.skipUnless(shutil.which("unshare"), "needs unshare")
+    def test_a_file_system_that_fills_and_frees_leaves_whole_frames_with_channels_in_place(self):
+        # Three channels, each in a band of its own: a sample moved to the
+        # next channel is out of its band. A page (4096 bytes) is no whole
+        # number of 6-byte frames, so writes cut short by the full file
+        # system end inside a frame.
+        bands = [(1000, 3000), (-3000, -1000), (8000, 10000)]
+        rng = np.random.default_rng(13)
+        signal = np.stack([rng.integers(low, high, 4801, dtype=np.int16) for low, high in bands], axis=1)
+        where = {frame.tobytes(): i for i, frame in enumerate(signal)}
+        world_dir = os.path.join(self.tmp.name, "three")
+        os.makedirs(world_dir)
+        source = os.path.join(world_dir, "three.wav")
+        soundfile.write(source, signal, RATE, subtype="PCM_16")
+        world = audio_world(world_dir, [
+            {"uid": "array", "name": "USB Microphone Array", "transport": "usb ",
+             "input": {"rate": RATE, "channels": 3, "sample": "i16"},
+             "signal": {"kind": "wav", "path": source, "loop": True}},
+            {"uid": "speakers", "name": "Built-in Output", "output": {"rate": RATE, "channels": 2, "sample": "f32"}},
+        ], "array", "speakers")
+        # In a mount namespace of its own: a file system with room for the
+        # recording, filled up a second into it and freed a second later; the
+        # recording is copied out before the namespace goes.
+        script = (
+            'mount -t tmpfs -o size=2m tmpfs "$1" || exit 99\n'
+            'mkfifo "$1/requests"\n'
+            '"$2" < "$1/requests" &\n'
+            'exec 3> "$1/requests"\n'
+            'echo "$3" >&3\n'
+            'sleep 1\n'
+            'dd if=/dev/zero of="$1/fill" bs=4096 2>/dev/null\n'
+            'sleep 1\n'
+            'rm "$1/fill"\n'
+            'sleep 1\n'
+            'echo "$4" >&3\n'
+            'exec 3>&-\n'
+            'wait $!\n'
+            'cp "$1/meeting/audio-mic.wav" "$5"\n'
+        )
+        runs = {}
+
+        def record(attempt):
+            mount = os.path.join(self.tmp.name, f"filling-{attempt}")
+            os.makedirs(mount)
+            recording = os.path.join(self.tmp.name, f"recording-{attempt}.wav")
+            start = json.dumps({"id": "start", "cmd": "start",
+                                "args": {"meetingDir": mount + "/meeting", "captureSystemAudio": False}})
+            stop = json.dumps({"id": "stop", "cmd": "stop"})
+            runs[attempt] = recording, subprocess.run(
+                ["unshare", "-m", "sh", "-c", script, "sh", mount, LISTENER, start, stop, recording],
+                stdin=subprocess.DEVNULL, capture_output=True, env=world_env(world, self.tmp.name), timeout=60)
+
+        # Each run cuts at other places; several make a cut inside a frame certain.
+        threads = [threading.Thread(target=record, args=(attempt,)) for attempt in range(4)]
+        for thread in threads:
+            thread.start()
+        for thread in threads:
+            thread.join()
+        for attempt, (recording, done) in sorted(runs.items()):
+            with self.subTest(attempt=attempt):
+                if done.returncode == 99:
+                    self.skipTest("mounting a file system is not permitted here")
+                self.assertEqual(done.returncode, 0, done.stderr)
+                answers = {line["id"]: line for line in map(json.loads, done.stdout.splitlines()) if "id" in line}
+                size = os.path.getsize(recording)
+                with open(recording, "rb") as f:
+                    tag, riff_size, form = struct.unpack("<4sI4s", f.read(12))
+                    self.assertEqual((tag, riff_size, form), (b"RIFF", size - 8, b"WAVE"))
+                    chunks = {}
+                    while f.tell() < size:
+                        tag, length = struct.unpack("<4sI", f.read(8))
+                        chunks[tag] = (f.tell(), length)
+                        f.seek(length, os.SEEK_CUR)
+                data_start, data_bytes = chunks[b"data"]
+                self.assertEqual(data_start + data_bytes, size)
+                self.assertEqual(data_bytes % 6, 0, f"{data_bytes} bytes of data")
+                recorded, rate = soundfile.read(recording, dtype="int16")
+                self.assertEqual((rate, recorded.shape), (RATE, (data_bytes // 6, 3)))
+                np.testing.assert_array_equal(sox_samples(recording), recorded.reshape(-1))
+                for channel, (low, high) in enumerate(bands):
+                    outside = np.flatnonzero((recorded[:, channel] < low) | (recorded[:, channel] >= high))
+                    self.assertEqual(len(outside), 0, f"channel {channel}: {len(outside)} of {len(recorded)} "
+                                     f"samples out of place, from frame {outside[:1]}")
+                # Every frame is a whole frame of the signal, in runs of
+                # consecutive ones: the recording goes on after the gap.
+                positions = np.array([where.get(frame.tobytes(), -1) for frame in recorded])
+                self.assertEqual(np.count_nonzero(positions < 0), 0)
+                self.assertGreater(np.count_nonzero(np.diff(positions) % len(signal) != 1), 0, "no gap")
+                self.assertTrue(answers["stop"]["ok"], answers["stop"])
+                # The gap is the time the file system was full.
+                length = float(answers["stop"]["result"]["stoppedAt"][:-1]) - \
+                    float(answers["start"]["result"]["startedAt"][:-1])
+                self.assertLess(len(recorded), (length - 0.25) * RATE)
+
     def test_a_parent_that_lags_then_closes_the_input_reads_only_whole_lines(self):
         for attempt in range(3):
             with self.subTest(attempt=attempt):
@@ -250,6 +345,97 @@ class WholeRecordings(unittest.TestCase):
                 self.assertTrue(out.endswith(b"\n"), out[-80:])
                 lines = [json.loads(line) for line in out.splitlines()]
                 self.assertTrue(any(line.get("type") == "systemAudioChunk" for line in lines))
+
+    def test_a_slow_reader_gets_only_whole_lines_when_the_input_closes(self):
+        # Chunk lines come at 64 KB/s and are read at 40 KB/s, 4096 bytes at a
+        # time, so the writer thread is always in a line or about to start the
+        # next when the input closes, and every line waits for the reader.
+        rate, block = 40_000, 4096
+        outputs = {}
+
+        def read_slowly(attempt):
+            meeting = Meeting(self.world, self.tmp.name)
+            self.addCleanup(lambda: meeting.process.poll() is None and meeting.process.kill())
+            meeting.send(id="start", cmd="start",
+                         args={"meetingDir": os.path.join(self.tmp.name, f"slow-{attempt}"), "streamSystemAudio": True})
+            out = bytearray()
+            began = time.monotonic()
+            while True:
+                if not meeting.process.stdin.closed and time.monotonic() - began >= 10:
+                    meeting.process.stdin.close()
+                data = os.read(meeting.process.stdout.fileno(), block)
+                if not data:
+                    break
+                out += data
+                time.sleep(max(0.0, began + len(out) / rate - time.monotonic()))
+            meeting.process.wait(timeout=30)
+            meeting.process.stdout.close()
+            meeting.process.stderr.close()
+            outputs[attempt] = (meeting.process.returncode, bytes(out))
+
+        readers = [threading.Thread(target=read_slowly, args=(attempt,), daemon=True) for attempt in range(3)]
+        for reader in readers:
+            reader.start()
+        for reader in readers:
+            reader.join(timeout=120)
+        self.assertEqual(sorted(outputs), [0, 1, 2])
+        for attempt, (status, out) in sorted(outputs.items()):
+            with self.subTest(attempt=attempt):
+                self.assertEqual(status, 0)
+                cut = len(out) - out.rfind(b"\n") - 1
+                self.assertEqual(cut, 0, f"the output ends {cut} bytes into a line")
+                lines = [json.loads(line) for line in out.splitlines()]
+                self.assertGreater(len([line for line in lines if line.get("type") == "systemAudioChunk"]), 10)
+
+    def test_an_enhancement_onto_a_recording_in_progress_is_refused(self):
+        meeting_dir = os.path.join(self.tmp.name, "live")
+        run = Run(self, self.world, self.tmp.name)
+        start_sent = time.monotonic()
+        run.send(id="start", cmd="start", args={"meetingDir": meeting_dir})
+        started, answer = run.answer("start")
+        self.assertTrue(answer["ok"], answer)
+        outputs = {name: os.path.join(meeting_dir, name) for name in NAMES}
+        descriptors = f"/proc/{run.process.pid}/fd"
+        for fd in os.listdir(descriptors):
+            target = os.readlink(os.path.join(descriptors, fd))
+            for name in NAMES:
+                if target == outputs[name]:
+                    outputs["fd of " + name] = os.path.join(descriptors, fd)
+        self.assertEqual(len(outputs), 4, outputs)
+        take = os.path.join(SAMPLES, "mic.wav")
+        for key, output in outputs.items():
+            run.send(id=key, cmd="enhance", args={"input": take, "output": output})
+        refusals = {key: run.answer(key, timeout=60)[1] for key in outputs}
+        # Long enough for many buffers of both sources to reach the files.
+        time.sleep(max(0.0, started + 1.5 - time.monotonic()))
+        stop_sent = time.monotonic()
+        run.send(id="stop", cmd="stop")
+        stopped, answer = run.answer("stop")
+        self.assertTrue(answer["ok"], answer)
+
+        for key in outputs:
+            with self.subTest(output=key):
+                self.assertEqual(refusals[key].get("error"), {"code": "enhance_failed", "message": ONTO_A_RECORDING},
+                                 refusals[key])
+        self.assertEqual(sorted(os.listdir(meeting_dir)), sorted(NAMES))
+        slow = sanitized(run.process.pid)
+        for name in NAMES:
+            with self.subTest(name=name):
+                # The world's own signal, from its first sample, for as long as the meeting went.
+                samples = whole_wav(self, outputs[name])
+                expected = np.pad(self.expected[name], (0, max(0, len(samples) - len(self.expected[name]))))
+                np.testing.assert_array_equal(samples, expected[:len(samples)])
+                slack = RATE * (0.1 + (0.25 if slow else 0))
+                self.assertGreater(len(samples), (stop_sent - started) * RATE - slack)
+                self.assertLess(len(samples), (stopped - start_sent) * RATE + slack)
+
+        # An ended recording is the user's file like any other.
+        run.send(id="after", cmd="enhance", args={"input": take, "output": outputs["audio-mic.wav"]})
+        after = run.answer("after", timeout=60)[1]
+        run.close()
+        self.assertTrue(after["ok"], after)
+        with wave.open(outputs["audio-mic.wav"]) as enhanced:
+            self.assertEqual((enhanced.getframerate(), enhanced.getnframes()), (48000, after["result"]["frames"] * 480))
 
     def test_end_of_input_during_an_enhancement_leaves_its_directory_as_it_was(self):
         work = os.path.join(self.tmp.name, "enhance")
