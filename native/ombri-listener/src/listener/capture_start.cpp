@@ -1,7 +1,6 @@
 #include "listener/capture_start.hpp"
 
 #include <fmt/format.h>
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -32,28 +31,24 @@ Json fixture_capabilities() {
       {"fixtureInput", capability("ready", "Deterministic inputWav fixture mode is active.")}};
 }
 
-// A fixture file of a request must be a regular file: a FIFO would block the
-// main thread, and every request after it, and /dev/stdin would read the
-// listener's own requests. The command line reads whatever it is given.
+// A fixture file of a request must not be one that could block or reach a
+// device: a FIFO would block the main thread, and every request after it, and
+// /dev/stdin would read the listener's own requests. Anything else, a
+// directory or a missing file too, is left to the open, which answers with the
+// system's text. The command line reads whatever it is given.
 Result<void> check_fixture_file(const std::string& path) {
   const auto status = path_status(path);
   if (!status) return ErrorText{"Failed to open WAV " + path + ": " + status.error()};
-  if (*status && !S_ISREG((*status)->st_mode)) return ErrorText{"Failed to open WAV " + path + ": Not a regular file"};
+  if (*status && is_special_file(**status)) return ErrorText{"Failed to open WAV " + path + ": Not a regular file"};
   return {};
 }
 
 // Replays the two files; records nothing and touches nothing but the status.
 void fixture_start(CommandOutcome& outcome, const Json& args, RuntimeState& state, const std::string& id,
                    const std::string& mic, const std::string& system) {
-  for (const std::string* path : {&mic, &system}) {
-    if (auto usable = check_fixture_file(*path); !usable) {
-      outcome.response = response_error(id, "input_wav_failed", usable.error());
-      return;
-    }
-  }
   const std::string meeting_id = meeting_id_of(args);
   const std::string started_at = timestamp_now();
-  auto events = fixture_wav_events(mic, system, meeting_id);
+  auto events = fixture_wav_events(mic, system, meeting_id, check_fixture_file);
   if (!events) {
     outcome.response = response_error(id, "input_wav_failed", events.error());
     return;

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <memory>
 #include <new>
+#include <string_view>
 #include <thread>
 
 #include "base/path_status.hpp"
@@ -19,17 +20,21 @@ static_assert(kMaxTranscriptionSamples <= 2147483647, "whisper.cpp counts sample
 
 constexpr const char* kNoContext = "Failed to create a new whisper context.";
 
-// A path the system gave no answer for counts as no.
-bool is_regular_file(const std::optional<struct stat>& status) { return status && S_ISREG(status->st_mode); }
+// Any error while asking counts as no, a path holding a NUL too: it names
+// no file the system could be asked about.
+bool is_regular_file(const std::string& path) {
+  const auto status = path_status(path);
+  return status && *status && S_ISREG((*status)->st_mode);
+}
 
-// whisper.cpp detects the language for "auto" and looks any other up in its
-// own table, codes and full names; an unknown one would decode with a wrong
-// token. A language holding a NUL is left to the parameter check, which names
-// that fault.
-Result<void> check_language(const std::optional<std::string>& language) {
-  if (!language || is_blank(*language) || *language == "auto" || language->find('\0') != std::string::npos) return {};
-  if (whisper_lang_id(language->c_str()) < 0)
-    return ErrorText{"Whisper does not know the language \"" + *language + "\"."};
+// A multilingual model decodes in the language it is given, which whisper.cpp
+// looks up in its own table (codes and full names; "auto" detects it): an
+// unknown one would decode with a wrong token. An English-only model ignores
+// the language. Called once the parameters have passed their own checks.
+Result<void> check_language(whisper_context* context, const char* language) {
+  if (!language || !whisper_is_multilingual(context) || std::string_view(language) == "auto") return {};
+  if (whisper_lang_id(language) < 0)
+    return ErrorText{std::string("Whisper does not know the language \"") + language + "\"."};
   return {};
 }
 
@@ -117,11 +122,12 @@ Result<Json> run_whisper(const std::string& model_path, const std::vector<float>
                          const std::optional<std::string>& language, const std::optional<std::string>& prompt) {
   auto run = start_whisper(model_path);
   if (!run) return ErrorText{run.error()};
-  auto params = transcription_full_params(language, prompt);
-  if (!params) return ErrorText{params.error()};
-
   whisper_context* context = run->context.get();
   whisper_state* state = run->state.get();
+  auto params = transcription_full_params(language, prompt);
+  if (!params) return ErrorText{params.error()};
+  if (auto known = check_language(context, params->language); !known) return ErrorText{known.error()};
+
   const int code = whisper_full_with_state(context, state, *params, buffer.data(), static_cast<int>(buffer.size()));
   if (code != 0) return ErrorText{"Whisper transcription failed: " + full_failure_text(code)};
 
@@ -166,13 +172,8 @@ Result<Json> transcription_result(const std::vector<WhisperSegment>& segments,
 
 Result<Json> transcribe_wav(const std::string& model_path, const std::string& audio_path,
                             const std::optional<std::string>& language, const std::optional<std::string>& prompt) {
-  const auto model = path_status(model_path);
-  if (!model) return ErrorText{"Could not load the Whisper model: " + model.error()};
-  if (!is_regular_file(*model)) return ErrorText{"The selected Whisper model is not installed."};
-  const auto audio = path_status(audio_path);
-  if (!audio) return ErrorText{"Could not open transcription audio: " + audio.error()};
-  if (!is_regular_file(*audio)) return ErrorText{"The transcription audio file was not found."};
-  if (auto known = check_language(language); !known) return ErrorText{known.error()};
+  if (!is_regular_file(model_path)) return ErrorText{"The selected Whisper model is not installed."};
+  if (!is_regular_file(audio_path)) return ErrorText{"The transcription audio file was not found."};
   // A worker thread must not end the process on a buffer the machine cannot hold.
   try {
     auto buffer = read_wav_mono_16k(audio_path);

@@ -15,9 +15,10 @@
 namespace ombri {
 
 // {"durationSeconds", "language", "segments": [{"end", "start", "text"}], "text"}
-// or one error text. A blank language or prompt counts as none; a language
-// that whisper.cpp does not know, and a path holding a NUL character, are
-// refused before the model is loaded.
+// or one error text. A blank language or prompt counts as none; a path
+// holding a NUL character names no file. A multilingual model refuses a
+// language that whisper.cpp does not know, once the model is loaded and the
+// parameters are checked; an English-only model ignores the language.
 Result<Json> transcribe_wav(const std::string& model_path, const std::string& audio_path,
                             const std::optional<std::string>& language, const std::optional<std::string>& prompt);
 

@@ -83,17 +83,23 @@ TEST(TranscribeWav, TheGivenLanguageGoesToWhisperUntrimmed) {
   EXPECT_EQ((*detected)["language"], "de");
 }
 
-// A language missing from whisper.cpp's table, blanks included, would be
-// decoded with a wrong token; it is refused before the model is even read.
-TEST(TranscribeWav, RefusesALanguageWhisperDoesNotKnow) {
+// A language missing from whisper.cpp's table, blanks included, would make a
+// multilingual model decode with a wrong token; an English-only model has no
+// language token and ignores it.
+TEST(TranscribeWav, OnlyAMultilingualModelRefusesALanguageWhisperDoesNotKnow) {
   TempDir dir;
-  const auto audio = sox_wav(dir, "short.wav", "signed-integer", 16, 1, 16000, le16(std::vector<int>(16000, 100)));
-  for (const std::string language : {" fr ", " en", "xx", "EN"}) {
+  const auto audio = speech_wav(dir);
+  for (const std::string language : {" fr ", " en", "xx", "EN", "en-US"}) {
     SCOPED_TRACE(language);
-    // The audio file as the model: loading it would fail with another text.
-    auto result = transcribe_wav(audio, audio, language, std::nullopt);
-    ASSERT_FALSE(result);
-    EXPECT_EQ(result.error(), "Whisper does not know the language \"" + language + "\".");
+    auto refused = transcribe_wav(tiny_whisper_model(), audio, language, std::nullopt);
+    ASSERT_FALSE(refused);
+    EXPECT_EQ(refused.error(), "Whisper does not know the language \"" + language + "\".");
+
+    auto english = transcribe_wav(tiny_whisper_model(TinyVocabulary::english_only), audio, language, std::nullopt);
+    ASSERT_TRUE(english) << english.error();
+    EXPECT_EQ(to_json_text(*english),
+              "{\"durationSeconds\":2.75,\"language\":\"en\","
+              "\"segments\":[{\"end\":2.7,\"start\":0.5,\"text\":\"w1000\"}],\"text\":\"w1000\"}");
   }
 }
 
@@ -145,6 +151,12 @@ TEST(TranscribeWav, Errors) {
       {"missing model", dir.file("none.bin"), audio, {}, {}, "The selected Whisper model is not installed."},
       {"empty model path", "", audio, {}, {}, "The selected Whisper model is not installed."},
       {"directory as model", dir.file(""), audio, {}, {}, "The selected Whisper model is not installed."},
+      {"NUL in the model path",
+       model + std::string(1, '\0'),
+       audio,
+       {},
+       {},
+       "The selected Whisper model is not installed."},
       {"not a model",
        audio,
        audio,
@@ -153,10 +165,32 @@ TEST(TranscribeWav, Errors) {
        "Could not load the Whisper model: Failed to create a new whisper context."},
       {"missing audio", model, dir.file("none.wav"), {}, {}, "The transcription audio file was not found."},
       {"directory as audio", model, dir.file(""), {}, {}, "The transcription audio file was not found."},
+      {"NUL in the audio path",
+       model,
+       audio + std::string(1, '\0') + "x",
+       {},
+       {},
+       "The transcription audio file was not found."},
       {"empty audio", model, empty, {}, {}, "Cannot transcribe an empty audio file."},
       {"truncated audio", model, cut, {}, {}, "Failed to read enough bytes."},
       {"NUL in the language", model, audio, nul_text, {}, "Language contains null byte"},
       {"NUL in the prompt", model, audio, "en", nul_text, "Initial prompt contains null byte"},
+      // An unknown language is judged by the model, after everything above.
+      {"unknown language, missing audio",
+       model,
+       dir.file("none.wav"),
+       " en",
+       {},
+       "The transcription audio file was not found."},
+      {"unknown language, empty audio", model, empty, "xx", {}, "Cannot transcribe an empty audio file."},
+      {"unknown language, not a model",
+       audio,
+       audio,
+       " en",
+       {},
+       "Could not load the Whisper model: Failed to create a new whisper context."},
+      {"unknown language, NUL in the prompt", model, audio, "xx", nul_text, "Initial prompt contains null byte"},
+      {"unknown language", model, audio, "xx", {}, "Whisper does not know the language \"xx\"."},
       {"under 0.1 s with a language", model, blip, "en", {}, "Whisper did not detect any speech in this audio."},
   };
   for (const auto& c : cases) {

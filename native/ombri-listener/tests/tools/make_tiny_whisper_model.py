@@ -9,14 +9,17 @@ text is token 1000 (" w1000"), in three decoding steps. Whisper.cpp loads and
 runs the model exactly as a real one. Only the standard library is used, so any
 python3 runs it.
 
-    make_tiny_whisper_model.py OUTPUT [--blank-vocab] [--seed N]
+    make_tiny_whisper_model.py OUTPUT [--blank-vocab] [--english-only] [--seed N]
                                [--state N --heads N --layers N] [--segment-end S]
 
 --blank-vocab makes every text token white space, so that segment is blank.
+--english-only writes the vocabulary of an English-only model (one token
+fewer, no language tokens): whisper.cpp then ignores the language it is given
+and reports "en", and decodes the same segment.
 --state, --heads and --layers shape a bigger model of the same kind, and
 --segment-end moves the segment's end (1.02 s to 30 s, rounded to 0.02 s), so
 that the decoding also ends in three steps on longer audio: for benchmarks, for
-example 384, 6, 4 and 29.90 for 30 s. The tests use the defaults.
+example 384, 6, 4 and 29.90 for 30 s. The tests use the default shape.
 """
 
 import argparse
@@ -29,8 +32,6 @@ GGML_FILE_MAGIC = 0x67676D6C
 FTYPE_F16 = 1  # f16 matrices and convolutions; f32 convolutions abort in im2col
 TYPE_F32, TYPE_F16 = 0, 1
 
-N_VOCAB = 51865  # the multilingual size: language detection needs it
-N_TEXT_TOKENS = 50257  # ids below the end-of-text token
 N_AUDIO_CTX = 1500  # 30 s of mel frames after the stride-2 convolution
 N_TEXT_CTX = 448
 N_STATE = 64  # defaults of the shape options
@@ -40,12 +41,21 @@ N_MELS = 80
 N_FFT_BINS = 201  # 400-point FFT
 SAMPLE_RATE = 16000
 BLANK_TOKEN_ID = 220  # " ": whisper.cpp looks it up by text for suppress_blank
-
-# Special token ids of a multilingual vocabulary with 99 languages.
-TOKEN_EOT = 50257
-TOKEN_SOT = 50258
-TOKEN_BEG = 50364  # timestamp 0.00 s; each further id is 20 ms later
 LANG_DE = 2  # whisper.cpp's language id of "de"
+
+
+class Vocabulary:
+    """Sizes and special token ids; text tokens are the ids below `eot`."""
+
+    def __init__(self, english_only):
+        # whisper.cpp takes a vocabulary of 51865 tokens or more as
+        # multilingual: 99 language tokens after the start of transcript.
+        self.n_vocab = 51864 if english_only else 51865
+        self.eot = 50256 if english_only else 50257
+        self.sot = self.eot + 1
+        self.beg = 50363 if english_only else 50364  # timestamp 0.00 s; each further id is 20 ms later
+        self.language_de = None if english_only else self.sot + 1 + LANG_DE
+
 
 SEGMENT_END = 2.70  # default of --segment-end
 
@@ -57,14 +67,16 @@ SEGMENT_END = 2.70  # default of --segment-end
 LOGIT_OTHER = -10.0
 
 
-def fixed_logits(segment_end):
-    return {
-        TOKEN_BEG + 25: 12.0,
-        TOKEN_BEG + round(segment_end / 0.02): 13.0,
+def fixed_logits(vocab, segment_end):
+    logits = {
+        vocab.beg + 25: 12.0,
+        vocab.beg + round(segment_end / 0.02): 13.0,
         1000: 10.0,
-        TOKEN_EOT: 9.0,
-        TOKEN_SOT + 1 + LANG_DE: 5.0,
+        vocab.eot: 9.0,
     }
+    if vocab.language_de is not None:
+        logits[vocab.language_de] = 5.0
+    return logits
 
 
 def mel_filters():
@@ -88,9 +100,9 @@ def mel_filters():
     return values
 
 
-def vocabulary(blank):
+def text_tokens(vocab, blank):
     tokens = []
-    for i in range(N_TEXT_TOKENS):
+    for i in range(vocab.eot):
         if i == BLANK_TOKEN_ID:
             tokens.append(b" ")
         elif blank:
@@ -100,7 +112,7 @@ def vocabulary(blank):
     return tokens
 
 
-def tensor_specs(state, layers):
+def tensor_specs(vocab, state, layers):
     """(name, ggml type, ne) for every tensor whisper.cpp expects, ne innermost first."""
     s, f32, f16 = state, TYPE_F32, TYPE_F16
 
@@ -146,7 +158,7 @@ def tensor_specs(state, layers):
         specs += block("encoder.blocks.%d" % layer, cross=False)
     specs += [
         ("decoder.positional_embedding", f32, [s, N_TEXT_CTX]),
-        ("decoder.token_embedding.weight", f16, [s, N_VOCAB]),
+        ("decoder.token_embedding.weight", f16, [s, vocab.n_vocab]),
         ("decoder.ln.weight", f32, [s]),
         ("decoder.ln.bias", f32, [s]),
     ]
@@ -155,7 +167,7 @@ def tensor_specs(state, layers):
     return specs
 
 
-def tensor_values(name, count, state, logits, rng):
+def tensor_values(name, count, vocab, state, logits, rng):
     # The decoder's last norm ignores its input: weight 0, bias the unit
     # vector e0, so each token's logit is the first value of its embedding.
     if name == "decoder.ln.weight":
@@ -170,41 +182,44 @@ def tensor_values(name, count, state, logits, rng):
     uniform = rng.random
     values = [(uniform() - 0.5) * 0.2 for _ in range(count)]
     if name == "decoder.token_embedding.weight":
-        for token in range(N_VOCAB):
+        for token in range(vocab.n_vocab):
             values[token * state] = logits.get(token, LOGIT_OTHER)
     return values
 
 
-def write_model(path, blank, seed, state, heads, layers, segment_end):
+def write_model(path, blank, english_only, seed, state, heads, layers, segment_end):
     rng = random.Random(seed)
-    logits = fixed_logits(segment_end)
+    vocab = Vocabulary(english_only)
+    logits = fixed_logits(vocab, segment_end)
     with open(path, "wb") as out:
-        hparams = [N_VOCAB, N_AUDIO_CTX, state, heads, layers, N_TEXT_CTX, state, heads, layers, N_MELS, FTYPE_F16]
+        hparams = [vocab.n_vocab, N_AUDIO_CTX, state, heads, layers, N_TEXT_CTX, state, heads, layers, N_MELS,
+                   FTYPE_F16]
         out.write(struct.pack("<I11i", GGML_FILE_MAGIC, *hparams))
 
         filters = mel_filters()
         out.write(struct.pack("<2i", N_MELS, N_FFT_BINS))
         out.write(struct.pack("<%df" % len(filters), *filters))
 
-        tokens = vocabulary(blank)
+        tokens = text_tokens(vocab, blank)
         out.write(struct.pack("<i", len(tokens)))
         for token in tokens:
             out.write(struct.pack("<I", len(token)) + token)
 
-        for name, ggml_type, ne in tensor_specs(state, layers):
+        for name, ggml_type, ne in tensor_specs(vocab, state, layers):
             count = math.prod(ne)
             encoded = name.encode()
             out.write(struct.pack("<3i", len(ne), len(encoded), ggml_type))
             out.write(struct.pack("<%di" % len(ne), *ne))
             out.write(encoded)
             code = "f" if ggml_type == TYPE_F32 else "e"
-            out.write(struct.pack("<%d%s" % (count, code), *tensor_values(name, count, state, logits, rng)))
+            out.write(struct.pack("<%d%s" % (count, code), *tensor_values(name, count, vocab, state, logits, rng)))
 
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("output")
     parser.add_argument("--blank-vocab", action="store_true")
+    parser.add_argument("--english-only", action="store_true")
     parser.add_argument("--seed", type=int, default=1)
     parser.add_argument("--state", type=int, default=N_STATE)
     parser.add_argument("--heads", type=int, default=N_HEAD)
@@ -217,7 +232,8 @@ def main():
         parser.error("--segment-end must lie between 1.02 and 30 seconds")
     # Write beside the target and rename, so a reader never sees half a model.
     partial = "%s.%d.partial" % (args.output, os.getpid())
-    write_model(partial, args.blank_vocab, args.seed, args.state, args.heads, args.layers, args.segment_end)
+    write_model(partial, args.blank_vocab, args.english_only, args.seed, args.state, args.heads, args.layers,
+                args.segment_end)
     os.replace(partial, args.output)
 
 
