@@ -148,6 +148,38 @@ def listener_arguments():
     return found
 
 
+CAPABILITY_KEY = re.compile(r'\{"(\w+)",\s*(?=capability\()|capabilities\["(\w+)"\]\s*=')
+CAPABILITY_CALL = re.compile(r'capability\(\s*"(\w+)",\s*((?:"(?:[^"\\\n]|\\.)*"\s*)+|std::nullopt)?')
+
+
+def capabilities_in(code):
+    """Each capability key set in `code`, with the (status, reason) pairs it can get: the reason's text, "null",
+    or None where the reason is worked out when it runs."""
+    found = {}
+    marks = list(CAPABILITY_KEY.finditer(code))
+    for mark, following in zip(marks, marks[1:] + [None]):
+        stretch = code[mark.end():following.start() if following else len(code)]
+        pairs = found.setdefault(mark.group(1) or mark.group(2), [])
+        for status, reason in CAPABILITY_CALL.findall(stretch):
+            if reason == "std::nullopt":
+                pairs.append((status, "null"))
+            else:
+                pairs.append((status, "".join(strings_in(reason)) if reason else None))
+    return found
+
+
+def listener_capabilities():
+    """The capabilities of each mode: outside smoke mode, in smoke mode, in the answer to a fixture start."""
+    body = re.search(r"Json listener_capabilities\([^)]*\) \{\n(.*?)\n\}", text(LISTENER_SRC / "listener/readiness.cpp"),
+                     re.S).group(1)
+    shared, rest = body.split("if (smoke) {", 1)
+    smoke, normal = rest.split("return capabilities;", 1)
+    fixture = re.search(r"Json fixture_capabilities\(\) \{\n(.*?)\n\}",
+                        text(LISTENER_SRC / "listener/capture_start.cpp"), re.S).group(1)
+    return {"normal": capabilities_in(shared + normal), "smoke": capabilities_in(shared + smoke),
+            "fixture": capabilities_in(fixture)}
+
+
 def listener_exit_statuses():
     found = set(re.findall(r"exit_now\((\d+)\)", text(LISTENER_SRC / "main.cpp")))
     for path in sources(LISTENER_SRC):
@@ -292,6 +324,20 @@ class ListenerReference(DocumentTest):
 
     def test_every_exit_status(self):
         self.assertEqual(set(first_column(section(self.doc, "Exit statuses"))), listener_exit_statuses())
+
+    def test_the_capabilities_of_each_mode(self):
+        documented_under = {"normal": "Commands", "smoke": "Smoke mode", "fixture": "Fixture mode"}
+        for mode, capabilities in listener_capabilities().items():
+            with self.subTest(mode=mode):
+                part = section(self.doc, documented_under[mode])
+                rows = table_rows(part[part.index("| Key | `status`, `reason` |"):])
+                # Every key, in the order of the listener's output.
+                self.assertEqual([spans(row[0])[0] for row in rows], sorted(capabilities))
+                for row in rows:
+                    for status, reason in capabilities[spans(row[0])[0]]:
+                        pair = f'"{status}"' if reason is None else f'"{status}", ' + (
+                            reason if reason == "null" else f'"{reason}"')
+                        self.assertMentions(pair, squeeze(row[1]), f"the row of {row[0]} under {mode}")
 
 
 class ImgfitReference(DocumentTest):
