@@ -12,6 +12,7 @@
 #include <optional>
 
 #include "base/os_error.hpp"
+#include "base/path_status.hpp"
 
 namespace ombri {
 namespace {
@@ -22,16 +23,11 @@ constexpr std::string_view kSuffix = ".tmp";
 
 std::atomic<unsigned long> next_name{0};
 
-struct FileId {
-  dev_t device = 0;
-  ino_t inode = 0;
-};
-
 // The temporary files of this process that are neither committed nor
 // removed, with the file each name was made for.
 struct Uncommitted {
   std::mutex mutex;
-  std::map<std::string, FileId> names;
+  std::map<std::string, struct stat> names;
   bool closed = false;  // by remove_uncommitted
 };
 
@@ -41,18 +37,15 @@ Uncommitted& uncommitted() {
   return *registry;
 }
 
-// Nothing when the name leads to nothing, or cannot be looked at.
-std::optional<FileId> id_named(const std::string& name) {
-  struct stat info {};
-  if (::lstat(name.c_str(), &info) != 0) return std::nullopt;
-  return FileId{info.st_dev, info.st_ino};
+// False when the name leads to nothing, or cannot be looked at.
+bool names_file(const std::string& name, const struct stat& file) {
+  struct stat named {};
+  return ::lstat(name.c_str(), &named) == 0 && same_file(named, file);
 }
 
-bool same(const std::optional<FileId>& a, const FileId& b) { return a && a->device == b.device && a->inode == b.inode; }
-
 // A file that replaced one of ours under its name is someone else's.
-void remove_if_ours(const std::string& name, const FileId& id) {
-  if (same(id_named(name), id)) ::unlink(name.c_str());
+void remove_if_ours(const std::string& name, const struct stat& file) {
+  if (names_file(name, file)) ::unlink(name.c_str());
 }
 
 // What creating and truncating the destination would meet there: its
@@ -95,7 +88,7 @@ Result<StagedFile> StagedFile::create(const std::string& destination, const char
   for (int attempt = 0; attempt < kMaxNameTries; ++attempt) {
     std::string temporary = directory + std::string(kPrefix) + purpose + "-" + std::to_string(::getpid()) + "-" +
                             std::to_string(next_name.fetch_add(1)) + std::string(kSuffix);
-    const auto registered = registry.names.emplace(temporary, FileId{}).first;
+    const auto registered = registry.names.try_emplace(temporary).first;
     UniqueFd fd(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
     if (!fd) {
       const int error = errno;
@@ -104,14 +97,12 @@ Result<StagedFile> StagedFile::create(const std::string& destination, const char
       continue;
     }
     // Its identity tells it from a file put under its name later.
-    struct stat made {};
-    if (::fstat(fd.get(), &made) != 0 || (*mode && ::fchmod(fd.get(), **mode) != 0)) {
+    if (::fstat(fd.get(), &registered->second) != 0 || (*mode && ::fchmod(fd.get(), **mode) != 0)) {
       const int error = errno;
       ::unlink(temporary.c_str());
       registry.names.erase(registered);
       return ErrorText{os_error_text(error)};
     }
-    registered->second = FileId{made.st_dev, made.st_ino};
     return StagedFile(std::move(fd), std::move(temporary), destination);
   }
   return ErrorText{os_error_text(EEXIST)};
@@ -152,7 +143,8 @@ Result<void> StagedFile::commit() {
   if (found == registry.names.end()) return ErrorText{os_error_text(ENOENT)};  // removed at exit
   // The name is predictable, so another file may have been put under it
   // meanwhile; renamed, it would take the place of the destination.
-  if (const auto named = id_named(temporary_); named && !same(named, found->second)) {
+  struct stat named {};
+  if (::lstat(temporary_.c_str(), &named) == 0 && !same_file(named, found->second)) {
     settled_ = true;
     registry.names.erase(found);
     return ErrorText{"the temporary file was replaced"};

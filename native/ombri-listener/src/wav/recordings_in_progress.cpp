@@ -2,14 +2,17 @@
 
 #include <algorithm>
 #include <mutex>
+#include <utility>
 #include <vector>
+
+#include "base/path_status.hpp"
 
 namespace ombri {
 namespace {
 
 struct Marked {
   std::mutex mutex;
-  std::vector<std::pair<dev_t, ino_t>> files;
+  std::vector<struct stat> files;
 };
 
 Marked& marked() {
@@ -23,27 +26,29 @@ Marked& marked() {
 RecordingInProgress::RecordingInProgress(int fd) {
   struct stat info {};
   if (::fstat(fd, &info) != 0) return;
-  id_.emplace(info.st_dev, info.st_ino);
+  file_ = info;
   auto& registry = marked();
   std::lock_guard lock(registry.mutex);
-  registry.files.push_back(*id_);
+  registry.files.push_back(info);
 }
 
-RecordingInProgress::RecordingInProgress(RecordingInProgress&& other) noexcept : id_(std::exchange(other.id_, {})) {}
+RecordingInProgress::RecordingInProgress(RecordingInProgress&& other) noexcept
+    : file_(std::exchange(other.file_, std::nullopt)) {}
 
 RecordingInProgress::~RecordingInProgress() {
-  if (!id_) return;
+  if (!file_) return;
   auto& registry = marked();
   std::lock_guard lock(registry.mutex);
-  const auto found = std::find(registry.files.begin(), registry.files.end(), *id_);
+  const auto found = std::find_if(registry.files.begin(), registry.files.end(),
+                                  [this](const struct stat& file) { return same_file(file, *file_); });
   if (found != registry.files.end()) registry.files.erase(found);
 }
 
 bool RecordingInProgress::marks(const struct stat& file) {
   auto& registry = marked();
   std::lock_guard lock(registry.mutex);
-  return std::find(registry.files.begin(), registry.files.end(), std::pair{file.st_dev, file.st_ino}) !=
-         registry.files.end();
+  return std::any_of(registry.files.begin(), registry.files.end(),
+                     [&file](const struct stat& marked_file) { return same_file(marked_file, file); });
 }
 
 }  // namespace ombri

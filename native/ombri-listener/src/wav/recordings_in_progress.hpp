@@ -7,7 +7,6 @@
 #include <sys/stat.h>
 
 #include <optional>
-#include <utility>
 
 namespace ombri {
 
@@ -24,7 +23,7 @@ class RecordingInProgress {
   static bool marks(const struct stat& file);
 
  private:
-  std::optional<std::pair<dev_t, ino_t>> id_;
+  std::optional<struct stat> file_;
 };
 
 }  // namespace ombri

@@ -8,9 +8,8 @@ import time
 import unittest
 import wave
 
-from listener import Meeting, audio_world
+from listener import SAMPLES, Meeting, audio_world
 
-SAMPLES = os.path.join(os.path.dirname(__file__), "..", "..", "..", "..", "samples")
 
 
 def sox_samples(path):

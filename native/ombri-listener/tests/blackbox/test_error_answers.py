@@ -15,10 +15,9 @@ import tempfile
 import unittest
 import wave
 
-from listener import (LISTENER, TOOLS, TinyTranscriptionCase, answers_by_id, audio_world, read_bytes, request,
-                      world_env)
+from listener import (LISTENER, SAMPLES, TOOLS, TinyTranscriptionCase, answers_by_id, audio_world, read_bytes,
+                      request, world_env)
 
-SAMPLES = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "..", "..", "samples")
 SYSTEM = os.path.abspath(os.path.join(SAMPLES, "system.wav"))
 NOBODY = 65534
 

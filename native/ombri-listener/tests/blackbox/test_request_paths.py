@@ -15,9 +15,8 @@ import time
 import unittest
 import wave
 
-from listener import LISTENER, answers_by_id, read_bytes, request
+from listener import LISTENER, SAMPLES, answers_by_id, read_bytes, request
 
-SAMPLES = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "..", "..", "samples")
 MIC = os.path.abspath(os.path.join(SAMPLES, "mic.wav"))
 SYSTEM = os.path.abspath(os.path.join(SAMPLES, "system.wav"))
 TO_STDOUT = "output is the listener's own standard output; choose another output path"
