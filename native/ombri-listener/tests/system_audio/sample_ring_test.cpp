@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <numeric>
+#include <string>
 #include <vector>
 
 namespace ombri {
@@ -12,6 +14,24 @@ std::vector<float> counting(std::size_t count, float from = 0.0f) {
   std::vector<float> values(count);
   std::iota(values.begin(), values.end(), from);
   return values;
+}
+
+long rss_anon_kib() {
+  std::ifstream status("/proc/self/status");
+  for (std::string key; status >> key;) {
+    long kib = 0;
+    if (key == "RssAnon:" && status >> kib) return kib;
+  }
+  return -1;
+}
+
+// A ring whose pages were committed only as the writer first reached them
+// would grow the process through a whole meeting's first 21.8 s.
+TEST(SampleRing, ItsStorageIsResidentFromTheStart) {
+  const long before = rss_anon_kib();
+  ASSERT_GE(before, 0);
+  auto ring = make_sample_ring();
+  EXPECT_GE(rss_anon_kib() - before, static_cast<long>(kSampleRingCapacity * sizeof(float) / 1024));
 }
 
 TEST(SampleRing, HoldsExactlyItsCapacityAndKeepsTheOldestWhenFull) {
