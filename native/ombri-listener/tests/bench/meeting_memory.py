@@ -18,7 +18,7 @@ import threading
 import time
 
 TAP_RATES = (48000, 16000)
-MARKS = (3,)
+WARM_UP_SECONDS = 3
 
 
 def rss_anon_kb(pid):
@@ -65,7 +65,7 @@ def main():
     listener = sys.argv[1] if len(sys.argv) > 1 else "build/native/ombri-listener/ombri-listener"
     seconds = int(sys.argv[2]) if len(sys.argv) > 2 else 60
     standins = os.path.join(os.path.dirname(os.path.abspath(listener)), "..", "..", "standins")
-    marks = [*MARKS, seconds]
+    marks = [WARM_UP_SECONDS, seconds]
     with tempfile.TemporaryDirectory() as tmp:
         runs = {}
         for tap_rate in TAP_RATES:
