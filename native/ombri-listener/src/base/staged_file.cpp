@@ -23,11 +23,19 @@ constexpr std::string_view kSuffix = ".tmp";
 
 std::atomic<unsigned long> next_name{0};
 
-// The temporary files of this process that are neither committed nor
-// removed, with the file each name was made for.
+// A temporary file of this process that is neither committed nor removed:
+// the directory it was made in (its staged file's descriptor, borrowed while
+// the entry lives), its name there, and the file it was made as.
+struct Entry {
+  int directory = -1;
+  std::string leaf;
+  struct stat file {};
+};
+
+// The entries, by the temporary file's full name.
 struct Uncommitted {
   std::mutex mutex;
-  std::map<std::string, struct stat> names;
+  std::map<std::string, Entry> names;
   bool closed = false;  // by remove_uncommitted
 };
 
@@ -37,15 +45,12 @@ Uncommitted& uncommitted() {
   return *registry;
 }
 
-// False when the name leads to nothing, or cannot be looked at.
-bool names_file(const std::string& name, const struct stat& file) {
+// A file that replaced one of ours under its name is someone else's. Looked
+// up in the directory itself, so one moved or renamed keeps nothing of ours.
+void remove_if_ours(const Entry& entry) {
   struct stat named {};
-  return ::lstat(name.c_str(), &named) == 0 && same_file(named, file);
-}
-
-// A file that replaced one of ours under its name is someone else's.
-void remove_if_ours(const std::string& name, const struct stat& file) {
-  if (names_file(name, file)) ::unlink(name.c_str());
+  if (::fstatat(entry.directory, entry.leaf.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 && same_file(named, entry.file))
+    ::unlinkat(entry.directory, entry.leaf.c_str(), 0);
 }
 
 // What creating and truncating the destination would meet there: its
@@ -77,6 +82,10 @@ Result<StagedFile> StagedFile::create(const std::string& destination, const char
   if (directory.size() == destination.size()) return ErrorText{os_error_text(destination.empty() ? ENOENT : EISDIR)};
   const auto mode = mode_to_keep(destination);
   if (!mode) return ErrorText{mode.error()};
+  // Held for removing the temporary file: that must find it even when the
+  // directory has been moved.
+  UniqueFd dir(::open(directory.empty() ? "." : directory.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+  if (!dir) return ErrorText{os_error_text(errno)};
 
   // Registered before it exists and under the lock, so that no file is ever
   // out of remove_uncommitted's reach.
@@ -86,10 +95,11 @@ Result<StagedFile> StagedFile::create(const std::string& destination, const char
   // A process id and a counter make the name unique among running listeners;
   // one left behind by an ended process is stepped over.
   for (int attempt = 0; attempt < kMaxNameTries; ++attempt) {
-    std::string temporary = directory + std::string(kPrefix) + purpose + "-" + std::to_string(::getpid()) + "-" +
-                            std::to_string(next_name.fetch_add(1)) + std::string(kSuffix);
-    const auto registered = registry.names.try_emplace(temporary).first;
-    UniqueFd fd(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+    std::string leaf = std::string(kPrefix) + purpose + "-" + std::to_string(::getpid()) + "-" +
+                       std::to_string(next_name.fetch_add(1)) + std::string(kSuffix);
+    std::string temporary = directory + leaf;
+    const auto registered = registry.names.try_emplace(temporary, Entry{dir.get(), leaf, {}}).first;
+    UniqueFd fd(::openat(dir.get(), leaf.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
     if (!fd) {
       const int error = errno;
       registry.names.erase(registered);
@@ -97,22 +107,26 @@ Result<StagedFile> StagedFile::create(const std::string& destination, const char
       continue;
     }
     // Its identity tells it from a file put under its name later.
-    if (::fstat(fd.get(), &registered->second) != 0 || (*mode && ::fchmod(fd.get(), **mode) != 0)) {
+    if (::fstat(fd.get(), &registered->second.file) != 0 || (*mode && ::fchmod(fd.get(), **mode) != 0)) {
       const int error = errno;
-      ::unlink(temporary.c_str());
+      ::unlinkat(dir.get(), leaf.c_str(), 0);
       registry.names.erase(registered);
       return ErrorText{os_error_text(error)};
     }
-    return StagedFile(std::move(fd), std::move(temporary), destination);
+    return StagedFile(std::move(dir), std::move(fd), std::move(temporary), destination);
   }
   return ErrorText{os_error_text(EEXIST)};
 }
 
-StagedFile::StagedFile(UniqueFd fd, std::string temporary, std::string destination)
-    : fd_(std::move(fd)), temporary_(std::move(temporary)), destination_(std::move(destination)) {}
+StagedFile::StagedFile(UniqueFd directory, UniqueFd fd, std::string temporary, std::string destination)
+    : directory_(std::move(directory)),
+      fd_(std::move(fd)),
+      temporary_(std::move(temporary)),
+      destination_(std::move(destination)) {}
 
 StagedFile::StagedFile(StagedFile&& other) noexcept
-    : fd_(std::move(other.fd_)),
+    : directory_(std::move(other.directory_)),
+      fd_(std::move(other.fd_)),
       temporary_(std::move(other.temporary_)),
       destination_(std::move(other.destination_)),
       settled_(std::exchange(other.settled_, true)) {}
@@ -122,7 +136,7 @@ StagedFile::~StagedFile() {
   auto& registry = uncommitted();
   std::lock_guard lock(registry.mutex);
   if (const auto found = registry.names.find(temporary_); found != registry.names.end()) {
-    remove_if_ours(temporary_, found->second);
+    remove_if_ours(found->second);
     registry.names.erase(found);
   }
 }
@@ -144,7 +158,7 @@ Result<void> StagedFile::commit() {
   // The name is predictable, so another file may have been put under it
   // meanwhile; renamed, it would take the place of the destination.
   struct stat named {};
-  if (::lstat(temporary_.c_str(), &named) == 0 && !same_file(named, found->second)) {
+  if (::lstat(temporary_.c_str(), &named) == 0 && !same_file(named, found->second.file)) {
     settled_ = true;
     registry.names.erase(found);
     return ErrorText{"the temporary file was replaced"};
@@ -159,7 +173,7 @@ void StagedFile::remove_uncommitted() {
   auto& registry = uncommitted();
   std::lock_guard lock(registry.mutex);
   registry.closed = true;
-  for (const auto& [name, id] : registry.names) remove_if_ours(name, id);
+  for (const auto& [name, entry] : registry.names) remove_if_ours(entry);
   registry.names.clear();
 }
 

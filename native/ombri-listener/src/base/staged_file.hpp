@@ -29,12 +29,14 @@ class StagedFile {
 
   StagedFile(StagedFile&& other) noexcept;
   StagedFile& operator=(StagedFile&&) = delete;
-  // Removes the temporary file unless it was committed.
+  // Removes the temporary file unless it was committed, in the directory it
+  // was made in, wherever that has been moved meanwhile.
   ~StagedFile();
 
   // A descriptor of its own for a writer to take over.
   Result<UniqueFd> duplicate_fd() const;
-  // Syncs the file and renames it over the destination; on failure the
+  // Syncs the file and renames it over the destination, both by the names
+  // given (a directory moved away fails the rename); on failure the
   // destination is left as it was. Fails with "the temporary file was
   // replaced" when its temporary name no longer leads to the file it made,
   // which then is neither renamed nor removed: it is someone else's.
@@ -46,8 +48,9 @@ class StagedFile {
   static void remove_uncommitted();
 
  private:
-  StagedFile(UniqueFd fd, std::string temporary, std::string destination);
+  StagedFile(UniqueFd directory, UniqueFd fd, std::string temporary, std::string destination);
 
+  UniqueFd directory_;  // where the temporary file was made
   UniqueFd fd_;
   std::string temporary_;
   std::string destination_;

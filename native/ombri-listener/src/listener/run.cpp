@@ -13,9 +13,10 @@
 namespace ombri {
 namespace {
 
-// Long enough for a reader that lags to take the line being written; short
-// enough that one that has stopped reading does not keep the process alive.
-constexpr std::chrono::seconds kLastLineWait{2};
+// A reader that still reads, however slowly, gets the line being written
+// whole; one that has stopped reading holds the exit up for 2 s, and none for
+// more than a minute.
+constexpr ExitWait kLastLineWait{std::chrono::seconds(2), std::chrono::seconds(60)};
 
 // Errors are not reported; out of memory ends the run as it does in the loop.
 Result<void> stop_at_end_of_input(RuntimeState& state) {

@@ -1,8 +1,18 @@
 #include "protocol/shared_stdout.hpp"
 
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+
+#include <algorithm>
 #include <new>
+#include <optional>
 #include <string>
 #include <thread>
+#include <utility>
+
+#if defined(__linux__)
+#include <linux/sockios.h>
+#endif
 
 #include "base/os_error.hpp"
 #include "base/unique_fd.hpp"
@@ -11,6 +21,27 @@ namespace ombri {
 namespace {
 
 constexpr const char* kClosed = "stdout closed";
+
+// A line goes out in pieces of at most this size, so that a write blocked by
+// a slow reader hands bytes over, and shows progress, as the reader frees
+// room for them rather than only at the end of the line. No larger than the
+// pipe's atomic write size, which a blocking write hands over whole.
+constexpr std::size_t kPieceBytes = 4096;
+
+// The bytes written to `fd` that its reader has not taken yet, where the
+// system tells: the unread bytes of a pipe, the unsent ones of a socket.
+// Nothing for any other file, or on a system that does not tell.
+std::optional<int> unread_bytes(int fd, const struct stat& file) {
+#if defined(__linux__)
+  const unsigned long request = S_ISFIFO(file.st_mode) ? FIONREAD : S_ISSOCK(file.st_mode) ? SIOCOUTQ : 0;
+  int unread = 0;
+  if (request != 0 && ::ioctl(fd, request, &unread) == 0) return unread;
+#else
+  (void)fd;
+  (void)file;
+#endif
+  return std::nullopt;
+}
 
 }  // namespace
 
@@ -29,20 +60,39 @@ Result<void> write_response(const SharedStdout& out, const Json& value) {
   } catch (const std::bad_alloc&) {
     return ErrorText{kOutOfMemory};
   }
-  std::size_t done = 0;
-  return write_all(guard->fd, line.data(), line.size(), done);
+  for (std::size_t at = 0; at < line.size();) {
+    std::size_t done = 0;
+    auto written = write_all(out->fd, line.data() + at, std::min(kPieceBytes, line.size() - at), done);
+    out->handed_over += done;
+    if (!written) return written;
+    at += done;
+  }
+  return {};
 }
 
 // Polled rather than a timed lock: it happens once, at exit, and a timed
 // mutex's lock is one that ThreadSanitizer does not see.
-bool close_for_exit(const SharedStdout& out, std::chrono::milliseconds timeout) {
+bool close_for_exit(const SharedStdout& out, ExitWait wait) {
   out->closing = true;
-  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  struct stat file {};
+  const bool known = ::fstat(out->fd, &file) == 0;
+  const auto progress = [&] {
+    return std::pair(out->handed_over.load(), known ? unread_bytes(out->fd, file) : std::nullopt);
+  };
+
+  const auto began = std::chrono::steady_clock::now();
+  auto last_progress = began;
+  auto seen = progress();
   for (;;) {
     // Free once the line in progress is out: a writer that takes it now
     // lets go at once, without a line.
     if (out->try_lock()) return true;
-    if (std::chrono::steady_clock::now() >= deadline) return false;
+    const auto now = std::chrono::steady_clock::now();
+    if (auto current = progress(); current != seen) {
+      seen = current;
+      last_progress = now;
+    }
+    if (now - last_progress >= wait.stall || now - began >= wait.limit) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
 }

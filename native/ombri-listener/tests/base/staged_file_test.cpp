@@ -125,6 +125,44 @@ TEST(StagedFile, ATemporaryNameThatLeadsElsewhereIsNeitherRenamedNorRemoved) {
   EXPECT_EQ(read_bytes(temporary), bytes_of("theirs"));
 }
 
+// A directory renamed away mid-write, and a new one made under its name: the
+// commit fails, by the names given, and neither directory keeps a temporary
+// file, whether the staged file is released or the process exits.
+TEST(StagedFile, ADirectoryMovedAwayKeepsNoTemporaryFile) {
+  TempDir dir;
+  const auto place = dir.file("out");
+  const auto moved = dir.file("moved");
+  const auto stage_and_move = [&] {
+    std::filesystem::create_directory(place);
+    auto staged = StagedFile::create(place + "/x.txt", "test");
+    if (staged) write_text(*staged, "half");
+    std::filesystem::rename(place, moved);
+    std::filesystem::create_directory(place);
+    return staged;
+  };
+  const auto nothing_left = [&] { return names_in(moved).empty() && names_in(place).empty(); };
+
+  {
+    auto staged = stage_and_move();
+    ASSERT_TRUE(staged);
+    const auto committed = staged->commit();
+    ASSERT_FALSE(committed);
+    EXPECT_EQ(committed.error(), "No such file or directory (os error 2)");
+  }
+  EXPECT_TRUE(nothing_left());
+
+  std::filesystem::remove_all(place);
+  std::filesystem::remove_all(moved);
+  EXPECT_EXIT(
+      {
+        auto staged = stage_and_move();
+        if (!staged) std::_Exit(2);
+        StagedFile::remove_uncommitted();
+        std::_Exit(nothing_left() ? 0 : 3);
+      },
+      testing::ExitedWithCode(0), "");
+}
+
 TEST(StagedFile, TemporaryNames) {
   for (const char* name : {".ombri-wav-12-0.tmp", ".ombri-enhance-1-2.tmp", ".ombri-.tmp", ".ombri-x.tmp"})
     EXPECT_TRUE(StagedFile::is_temporary_name(name)) << name;

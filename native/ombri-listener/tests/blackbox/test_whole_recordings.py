@@ -1,6 +1,7 @@
 """What a meeting's recordings survive: kills, special files under their names, a full
 file system, an enhancement aimed at them, and a parent that lags or goes away."""
 
+import fcntl
 import json
 import os
 import random
@@ -346,12 +347,32 @@ class WholeRecordings(unittest.TestCase):
                 lines = [json.loads(line) for line in out.splitlines()]
                 self.assertTrue(any(line.get("type") == "systemAudioChunk" for line in lines))
 
+    def assert_whole_lines_in_parallel(self, read, fewest_chunks):
+        """Runs three `read(attempt)`, each giving a listener's exit status and
+        all it wrote, side by side; each must end with status 0 on a whole line
+        after at least `fewest_chunks` chunk lines."""
+        outputs = {}
+        readers = [threading.Thread(target=lambda a: outputs.__setitem__(a, read(a)), args=(attempt,), daemon=True)
+                   for attempt in range(3)]
+        for reader in readers:
+            reader.start()
+        for reader in readers:
+            reader.join(timeout=120)
+        self.assertEqual(sorted(outputs), [0, 1, 2])
+        for attempt, (status, out) in sorted(outputs.items()):
+            with self.subTest(attempt=attempt):
+                self.assertEqual(status, 0)
+                cut = len(out) - out.rfind(b"\n") - 1
+                self.assertEqual(cut, 0, f"the output ends {cut} bytes into a line")
+                lines = [json.loads(line) for line in out.splitlines()]
+                chunks = [line for line in lines if line.get("type") == "systemAudioChunk"]
+                self.assertGreaterEqual(len(chunks), fewest_chunks)
+
     def test_a_slow_reader_gets_only_whole_lines_when_the_input_closes(self):
         # Chunk lines come at 64 KB/s and are read at 40 KB/s, 4096 bytes at a
         # time, so the writer thread is always in a line or about to start the
         # next when the input closes, and every line waits for the reader.
         rate, block = 40_000, 4096
-        outputs = {}
 
         def read_slowly(attempt):
             meeting = Meeting(self.world, self.tmp.name)
@@ -371,21 +392,52 @@ class WholeRecordings(unittest.TestCase):
             meeting.process.wait(timeout=30)
             meeting.process.stdout.close()
             meeting.process.stderr.close()
-            outputs[attempt] = (meeting.process.returncode, bytes(out))
+            return meeting.process.returncode, bytes(out)
 
-        readers = [threading.Thread(target=read_slowly, args=(attempt,), daemon=True) for attempt in range(3)]
-        for reader in readers:
-            reader.start()
-        for reader in readers:
-            reader.join(timeout=120)
-        self.assertEqual(sorted(outputs), [0, 1, 2])
-        for attempt, (status, out) in sorted(outputs.items()):
-            with self.subTest(attempt=attempt):
-                self.assertEqual(status, 0)
-                cut = len(out) - out.rfind(b"\n") - 1
-                self.assertEqual(cut, 0, f"the output ends {cut} bytes into a line")
-                lines = [json.loads(line) for line in out.splitlines()]
-                self.assertGreater(len([line for line in lines if line.get("type") == "systemAudioChunk"]), 10)
+        self.assert_whole_lines_in_parallel(read_slowly, fewest_chunks=11)
+
+    def streamed_meeting(self, name, stdout):
+        process = subprocess.Popen([LISTENER], stdin=subprocess.PIPE, stdout=stdout, stderr=subprocess.DEVNULL,
+                                   env=world_env(self.world, self.tmp.name))
+        self.addCleanup(lambda: process.poll() is None and process.kill())
+        process.stdin.write(request(id="start", cmd="start", args={"meetingDir": os.path.join(self.tmp.name, name),
+                                                                   "streamSystemAudio": True}))
+        process.stdin.flush()
+        return process
+
+    def test_a_reader_of_a_kilobyte_a_second_gets_the_last_line_whole(self):
+        # Behind a 4 KiB pipe read 256 bytes every 0.25 s, a chunk line of
+        # 16 KB takes some 16 s to go out: far longer than a reader that
+        # stopped may hold the exit up, and still the line is waited for.
+        def read_slowly(attempt):
+            read_end, write_end = os.pipe()
+            fcntl.fcntl(write_end, fcntl.F_SETPIPE_SZ, 4096)
+            process = self.streamed_meeting(f"kilobyte-{attempt}", write_end)
+            os.close(write_end)
+            out = bytearray()
+            began = time.monotonic()
+            with os.fdopen(read_end, "rb", buffering=0) as pipe:
+                while data := pipe.read(256):
+                    out += data
+                    if not process.stdin.closed and time.monotonic() - began >= 3:
+                        process.stdin.close()
+                    time.sleep(0.25)
+            return process.wait(timeout=30), bytes(out)
+
+        self.assert_whole_lines_in_parallel(read_slowly, fewest_chunks=1)
+
+    def test_a_reader_that_stopped_does_not_hold_the_exit_up(self):
+        # The pipe holds the answer to start and then fills with chunk lines;
+        # nothing is read until the listener has gone.
+        read_end, write_end = os.pipe()
+        self.addCleanup(os.close, read_end)
+        process = self.streamed_meeting("stopped", write_end)
+        os.close(write_end)
+        time.sleep(2)
+        process.stdin.close()
+        # A reader that never reads again holds the line in progress up for
+        # 2 s, not the minute a line may take to go out.
+        self.assertEqual(process.wait(timeout=15), 0)
 
     def test_an_enhancement_onto_a_recording_in_progress_is_refused(self):
         meeting_dir = os.path.join(self.tmp.name, "live")
@@ -437,29 +489,46 @@ class WholeRecordings(unittest.TestCase):
         with wave.open(outputs["audio-mic.wav"]) as enhanced:
             self.assertEqual((enhanced.getframerate(), enhanced.getnframes()), (48000, after["result"]["frames"] * 480))
 
-    def test_end_of_input_during_an_enhancement_leaves_its_directory_as_it_was(self):
-        work = os.path.join(self.tmp.name, "enhance")
-        os.makedirs(work)
+    def long_enhancement(self, source, output):
+        """A listener running an enhancement of some seconds from `source` to
+        `output`, once its temporary file is there."""
         # Ten minutes at 1 kHz: a small file, and some seconds of denoising.
-        source = os.path.join(work, "long.wav")
         soundfile.write(source, np.random.default_rng(3).integers(-9000, 9000, 600_000, dtype=np.int16), 1000,
                         subtype="PCM_16")
-        output = os.path.join(work, "long-enhanced.wav")
-        with open(output, "wb") as f:
-            f.write(b"what was there before")
-        before = sorted(os.listdir(work))
         run = Run(self, self.world, self.tmp.name)
         run.send(id="enhance", cmd="enhance", args={"input": source, "output": output})
         deadline = time.monotonic() + 30
-        while not any(name.startswith(".ombri-enhance-") for name in os.listdir(work)):
+        while not any(name.startswith(".ombri-enhance-") for name in os.listdir(os.path.dirname(output))):
             self.assertLess(time.monotonic(), deadline, "the enhancement never started")
             time.sleep(0.002)
+        return run
+
+    def test_end_of_input_during_an_enhancement_leaves_its_directory_as_it_was(self):
+        work = os.path.join(self.tmp.name, "enhance")
+        os.makedirs(work)
+        output = os.path.join(work, "long-enhanced.wav")
+        with open(output, "wb") as f:
+            f.write(b"what was there before")
+        before = sorted(os.listdir(work) + ["long.wav"])
+        run = self.long_enhancement(os.path.join(work, "long.wav"), output)
         run.close()
         self.assertEqual(run.process.returncode, 0)
         self.assertEqual(run.lines, [])
         self.assertEqual(sorted(os.listdir(work)), before)
         with open(output, "rb") as f:
             self.assertEqual(f.read(), b"what was there before")
+
+    def test_an_output_folder_moved_away_during_an_enhancement_keeps_no_temporary_file(self):
+        folder, moved = os.path.join(self.tmp.name, "out"), os.path.join(self.tmp.name, "moved")
+        os.makedirs(folder)
+        run = self.long_enhancement(os.path.join(self.tmp.name, "long.wav"), os.path.join(folder, "long-enhanced.wav"))
+        os.rename(folder, moved)
+        os.makedirs(folder)
+        _, answer = run.answer("enhance", timeout=60)
+        self.assertEqual(answer["error"], {"code": "enhance_failed",
+                                           "message": "finalize failed: No such file or directory (os error 2)"})
+        self.assertEqual((os.listdir(moved), os.listdir(folder)), ([], []))
+        run.close()
 
 
 if __name__ == "__main__":
