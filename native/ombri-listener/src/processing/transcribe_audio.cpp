@@ -4,6 +4,7 @@
 #include <array>
 #include <cmath>
 
+#include "wav/frame_mixer.hpp"
 #include "wav/wav_reader.hpp"
 
 namespace ombri {
@@ -35,12 +36,10 @@ void zero_unusable_samples(std::span<float> samples) {
 std::vector<float> interleaved_mono(std::span<const float> samples, std::size_t channels) {
   std::vector<float> mono;
   mono.reserve((samples.size() + channels - 1) / channels);
-  for (std::size_t start = 0; start < samples.size(); start += channels) {
-    const std::size_t count = std::min(channels, samples.size() - start);
-    float sum = 0.0f;
-    for (std::size_t c = 0; c < count; ++c) sum += samples[start + c];
-    mono.push_back(sum / static_cast<float>(count));
-  }
+  FrameMixer mixer(channels);
+  for (const float sample : samples)
+    if (const auto mean = mixer.add(sample)) mono.push_back(*mean);
+  if (const auto mean = mixer.rest()) mono.push_back(*mean);
   return mono;
 }
 

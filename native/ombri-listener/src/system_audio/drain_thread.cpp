@@ -24,7 +24,7 @@ float batch_peak(std::span<const float> batch) {
 }  // namespace
 
 Drain::Drain(DrainInputs inputs) : in_(std::move(inputs)), batch_(kDrainBatchSamples, 0.0f) {
-  if (in_.stream) stream_.emplace(std::move(in_.stream->first), in_.stream->second);
+  if (in_.stream) stream_.emplace(std::move(in_.stream->sink), in_.stream->tap_rate, in_.stream->tap_channels);
   in_.stream.reset();
   wav_samples_.reserve(16384);
 }

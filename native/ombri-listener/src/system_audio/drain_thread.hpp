@@ -13,7 +13,6 @@
 #include <optional>
 #include <span>
 #include <thread>
-#include <utility>
 #include <vector>
 
 #include "platform/hal.hpp"
@@ -28,6 +27,13 @@ namespace ombri {
 
 inline constexpr std::size_t kDrainBatchSamples = 4096;
 
+// Where live chunks go, and the tap's shape that they are made from.
+struct LiveStream {
+  StreamSink sink;
+  std::uint32_t tap_rate;
+  std::uint16_t tap_channels;
+};
+
 // What the thread is given; all of it moves into the thread.
 struct DrainInputs {
   RingConsumer consumer;
@@ -35,8 +41,8 @@ struct DrainInputs {
   SharedFlag stop;
   SharedFlag live;
   std::shared_ptr<LevelHub> levels;
-  std::optional<std::pair<StreamSink, std::uint32_t>> stream;  // the sink and the tap's rate
-  std::optional<LinearResampler> wav_resampler;                // present for a mono tap
+  std::optional<LiveStream> stream;              // present when streaming
+  std::optional<LinearResampler> wav_resampler;  // present for a mono tap
   hal::ProcessTap tap;
 };
 

@@ -32,13 +32,17 @@ std::string pcm_base64(const std::vector<std::int16_t>& samples) {
 
 }  // namespace
 
-StreamState::StreamState(StreamSink sink, std::uint32_t tap_rate)
-    : sink(std::move(sink)), resampler(LinearResampler::between(std::max(tap_rate, 1u), kChunkRate)) {
+StreamState::StreamState(StreamSink sink, std::uint32_t tap_rate, std::uint16_t tap_channels)
+    : sink(std::move(sink)),
+      resampler(LinearResampler::between(std::max(tap_rate, 1u), kChunkRate)),
+      mixer(std::max<std::uint16_t>(tap_channels, 1)) {
   pending.reserve(2 * kChunkFlushSamples);
 }
 
 void StreamState::add(float sample) {
-  resampler.process(sample, pending);
+  const auto frame = mixer.add(sample);
+  if (!frame) return;
+  resampler.process(*frame, pending);
   if (pending.size() >= kChunkFlushSamples) flush();
 }
 

@@ -130,8 +130,8 @@ Result<SystemAudioCapture> SystemAudioCapture::start(const std::string& dir, std
   SystemAudioCapture capture;
   capture.stop_flag = make_shared_flag();
   capture.live_flag_ = make_shared_flag();
-  std::optional<std::pair<StreamSink, std::uint32_t>> stream;
-  if (sink) stream.emplace(std::move(*sink), rate);
+  std::optional<LiveStream> stream;
+  if (sink) stream.emplace(LiveStream{std::move(*sink), rate, channels});
   capture.drain_ =
       spawn_drain_thread(DrainInputs{std::move(ring.consumer), writer, capture.stop_flag, capture.live_flag_,
                                      std::move(levels), std::move(stream), std::move(wav_resampler), std::move(tap)});

@@ -74,7 +74,7 @@ void BM_SystemAudioOneHour(benchmark::State& state) {
     {
       Drain drain(DrainInputs{ring.consumer, writer, stop, make_shared_flag(),
                               std::make_shared<LevelHub>(*sender, "mic-bench", audio_clock),
-                              std::pair{StreamSink{*sender, "mic-bench"}, kRate},
+                              LiveStream{StreamSink{*sender, "mic-bench"}, kRate, 1},
                               LinearResampler::between(kRate, kRate), hal::ProcessTap(tap)});
       const double before = thread_cpu_seconds();
       for (std::size_t i = 0; i < cycles; ++i) {

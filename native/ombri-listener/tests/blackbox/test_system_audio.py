@@ -89,6 +89,32 @@ class SystemAudio(unittest.TestCase):
         levels = [line for line in lines if line.get("type") == "level"]
         self.assertTrue(any(level["system"] == 1.0 for level in levels))
 
+    def test_a_stereo_tap_streams_its_mono_mix(self):
+        m = self.meeting({"rate": 48000, "channels": 2, "sample": "f32",
+                          "signal": {"kind": "tone", "frequency": 440.0, "amplitude": 0.5}})
+        self.start(m, streamSystemAudio=True)
+        m.wait_for("systemAudioChunk", 8)
+        m.send(id="stop", cmd="stop")
+        status, lines, err = m.finish()
+        self.assertEqual((status, err), (0, ""))
+        answers = {line["id"]: line["result"] for line in lines if "id" in line}
+        meeting_seconds = float(answers["stop"]["stoppedAt"][:-1]) - float(answers["start"]["startedAt"][:-1])
+
+        chunks = [line for line in lines if line.get("type") == "systemAudioChunk"]
+        self.assertEqual({chunk["rate"] for chunk in chunks}, {24000})
+        pcm = np.concatenate([chunk_pcm(c) for c in chunks]).astype(np.float64)
+        # As long as the meeting: one 24 kHz sample per two tap frames.
+        self.assertAlmostEqual(len(pcm) / 24000, meeting_seconds, delta=0.25)
+        spectrum = np.abs(np.fft.rfft(pcm * np.hanning(len(pcm))))
+        self.assertAlmostEqual(np.argmax(spectrum) * 24000 / len(pcm), 440.0, delta=2.0)
+        self.assertAlmostEqual(np.sqrt(np.mean(pcm ** 2)), 0.5 * 32767 / np.sqrt(2), delta=100)
+
+        info = soundfile.info(self.system)
+        self.assertEqual((info.channels, info.samplerate), (2, 48000))
+        recorded, _ = soundfile.read(self.system, dtype="int16")
+        np.testing.assert_array_equal(recorded[:, 0], recorded[:, 1])
+        self.assertAlmostEqual(len(recorded) / 48000, len(pcm) / 24000, delta=0.01)
+
     def test_a_silent_tap_is_reported_silent(self):
         cases = [
             ("silence", {"rate": 48000, "sample": "f32"}),

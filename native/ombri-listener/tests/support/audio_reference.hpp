@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -28,14 +29,17 @@ inline void write_bytes(const std::string& path, const void* data, std::size_t s
 }
 
 // 16-bit outputs of a resampler from `in_rate` to `out_rate` fed with `input`
-// (clamped to [-1, 1] first when `clamp`).
+// (clamped to [-1, 1] first when `clamp`); with `channels`, `input` holds
+// interleaved frames, each fed as the mean of its channels.
 inline std::vector<std::int16_t> reference_resample(const TempDir& dir, const std::vector<float>& input,
-                                                    std::uint32_t in_rate, std::uint32_t out_rate, bool clamp) {
+                                                    std::uint32_t in_rate, std::uint32_t out_rate, bool clamp,
+                                                    std::optional<unsigned> channels = std::nullopt) {
   const std::string in = dir.file("reference-in.f32");
   const std::string out = dir.file("reference-out.i16");
   write_bytes(in, input.data(), input.size() * sizeof(float));
   if (!run_audio_reference("resample '" + in + "' " + std::to_string(in_rate) + " " + std::to_string(out_rate) + " " +
-                           (clamp ? "clamp" : "raw") + " '" + out + "'"))
+                           (clamp ? "clamp" : "raw") + " '" + out + "'" +
+                           (channels ? " " + std::to_string(*channels) : "")))
     return {};
   const auto bytes = read_bytes(out);
   std::vector<std::int16_t> samples(bytes.size() / 2);

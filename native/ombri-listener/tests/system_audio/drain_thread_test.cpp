@@ -34,8 +34,9 @@ struct DrainRig {
                                  channels == 1 ? 48000 : rate);
     EXPECT_TRUE(wav);
     writer = share_wav_writer(std::move(*wav));
-    std::optional<std::pair<StreamSink, std::uint32_t>> stream;
-    if (streaming) stream.emplace(StreamSink{events.sender(), "mic-m"}, rate);
+    std::optional<LiveStream> stream;
+    if (streaming)
+      stream.emplace(LiveStream{StreamSink{events.sender(), "mic-m"}, rate, static_cast<std::uint16_t>(channels)});
     std::optional<LinearResampler> resampler;
     if (channels == 1) resampler = LinearResampler::between(rate, 48000);
     drain.emplace(DrainInputs{ring.consumer, writer, stop, live, std::make_shared<LevelHub>(events.sender(), "mic-m"),
@@ -125,6 +126,38 @@ TEST(Drain, MonoTapAt48kHzWritesTheInputAndStreamsChunksOf6000) {
   EXPECT_EQ((*level)["system"], 1.0);
 }
 
+// Live chunks are mono whatever the tap: each frame goes out as the mean of
+// its channels, at the tap's frame rate, also when batches end inside frames.
+// The WAV keeps every channel.
+TEST(Drain, ATapOfSeveralChannelsStreamsTheMeanOfEachFrame) {
+  constexpr std::size_t kFrames = 30000;
+  for (const std::uint32_t channels : {2u, 3u}) {
+    std::vector<float> input(kFrames * channels);
+    for (std::size_t i = 0; i < input.size(); ++i)
+      input[i] = (0.2f + 0.3f * static_cast<float>(i % channels)) * std::sin(static_cast<float>(i / channels) * 0.01f);
+    std::vector<std::vector<std::int16_t>> streams;
+    for (const std::size_t piece : {input.size(), std::size_t{1001}}) {  // batches of 4096, and of an odd size
+      SCOPED_TRACE(testing::Message() << channels << " channels, pieces of " << piece);
+      sim::ScopedAudioWorld world(tap_world(48000, channels));
+      DrainRig rig(world, channels, 48000, true);
+      for (std::size_t at = 0; at < input.size(); at += piece) {
+        rig.push(std::vector<float>(input.begin() + at, input.begin() + std::min(input.size(), at + piece)));
+        rig.drain_all();
+      }
+      const auto events = rig.finish();
+      std::vector<std::size_t> sizes;
+      streams.push_back(chunk_pcm(rig.dir, events, &sizes));
+      EXPECT_EQ(sizes, (std::vector<std::size_t>{6000, 6000, 3000}));
+      const auto wav = rig.wav();
+      EXPECT_EQ(wav.channels, static_cast<int>(channels));
+      EXPECT_EQ(wav.rate, 48000);
+      EXPECT_EQ(wav.samples.size(), input.size());
+    }
+    EXPECT_EQ(streams[0], streams[1]);
+    EXPECT_EQ(streams[0], test::reference_resample(test::TempDir(), input, 48000, 24000, false, channels));
+  }
+}
+
 TEST(Drain, ATapRateChangeRestartsBothResamplersAtThe32ndBatch) {
   sim::ScopedAudioWorld world(tap_world(48000, 1));
   DrainRig rig(world, 1, 48000, true);
@@ -194,7 +227,7 @@ TEST(Drain, ABatchThatCannotBeWrittenIsLostAndTheRestGoesOn) {
     } else {
       rig.writer->lock()->reset();  // the writer was taken: its file keeps a complete header
     }
-    rig.push({0.5f, 0.5f});
+    rig.push({0.5f, 0.5f, 0.5f, 0.5f});  // two frames: the first one streamed
     EXPECT_EQ(rig.drain_all(), 1);
     EXPECT_TRUE(rig.live->load());
     rig.stop->store(true);

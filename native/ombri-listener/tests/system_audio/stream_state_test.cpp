@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
+
 #include "audio_reference.hpp"
 #include "event_collector.hpp"
 
@@ -12,7 +14,7 @@ TEST(StreamState, ChunksCarryTheSessionRateSpeechAndPcm) {
   test::TempDir dir;
   test::EventCollector events;
   {
-    StreamState state(StreamSink{events.sender(), "mic-m"}, 48000);
+    StreamState state(StreamSink{events.sender(), "mic-m"}, 48000, 1);
     state.flush();  // nothing pending: no event
     const std::vector<std::vector<std::int16_t>> chunks{{59, -59, 0}, {60}, {-32768, 1}, {-60}};
     for (const auto& chunk : chunks) {
@@ -38,7 +40,7 @@ TEST(StreamState, ChunksCarryTheSessionRateSpeechAndPcm) {
 TEST(StreamState, SendsAChunkOnceSixThousandSamplesArePending) {
   test::EventCollector events;
   {
-    StreamState state(StreamSink{events.sender(), "s"}, 48000);
+    StreamState state(StreamSink{events.sender(), "s"}, 48000, 1);
     for (int i = 0; i < 12000 * 2 + 1; ++i) state.add(0.25f);  // two chunks, no third one yet
     EXPECT_EQ(state.pending.size(), 0u);
     state.add(0.25f);
@@ -52,6 +54,24 @@ TEST(StreamState, SendsAChunkOnceSixThousandSamplesArePending) {
     const auto pcm = test::decode_base64_pcm(dir, {chunk["pcm"].get<std::string>()});
     EXPECT_EQ(pcm, std::vector<std::int16_t>(6000, 8191));
   }
+}
+
+// One channel needs no mixing: the resampler sees every sample as it came,
+// signed zeros, infinities and NaNs too.
+TEST(StreamState, AMonoTapIsResampledAsItComes) {
+  const float inf = std::numeric_limits<float>::infinity();
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  const std::vector<float> input{-0.0f, 0.3f, -0.0f, -0.0f, nan, 0.7f, inf, -inf, 2.5f, -0.2f, 1e-30f, -0.0f, 0.9f};
+  test::EventCollector events;
+  StreamState state(StreamSink{events.sender(), "s"}, 44100, 1);
+  auto direct = LinearResampler::between(44100, kChunkRate);
+  std::vector<std::int16_t> expected;
+  for (int round = 0; round < 50; ++round)
+    for (const float x : input) {
+      state.add(x);
+      direct.process(x, expected);
+    }
+  EXPECT_EQ(state.pending, expected);
 }
 
 }  // namespace

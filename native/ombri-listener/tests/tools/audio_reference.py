@@ -1,10 +1,13 @@
 #!/usr/bin/env python3
 """Reference computations for the system-audio tests, written apart from the listener.
 
-  audio_reference.py resample IN.f32 IN_RATE OUT_RATE clamp|raw OUT.i16
+  audio_reference.py resample IN.f32 IN_RATE OUT_RATE clamp|raw OUT.i16 [CHANNELS]
       streaming linear interpolation in numpy float32 (phase in float64), each
       output clamped to [-1, 1], scaled by 32767 and truncated to int16; with
-      "clamp" every input is clamped to [-1, 1] before it is interpolated.
+      "clamp" every input is clamped to [-1, 1] before it is interpolated. With
+      CHANNELS, IN holds interleaved frames, each mixed first to the float32
+      mean of its channels (summed in channel order); a last partial frame is
+      dropped.
   audio_reference.py b64encode IN OUT      standard base64 of a file's bytes
   audio_reference.py b64decode IN OUT      each line of IN decoded (strictly), bytes concatenated
   audio_reference.py probe-tone OUT        the probe tone file: 2800 samples of 8 kHz mono 16-bit PCM
@@ -45,6 +48,14 @@ def resample(samples, in_rate, out_rate, clamp):
     return np.array(out, dtype="<i2")
 
 
+def mix(samples, channels):
+    frames = samples[:len(samples) // channels * channels].reshape(-1, channels)
+    total = np.zeros(len(frames), dtype=F32)
+    for c in range(channels):
+        total = total + frames[:, c]
+    return total / F32(channels)
+
+
 def probe_tone_wav():
     i = np.arange(2800, dtype=F32)
     # sin((i / 8000) * 440 * 6.2831855) * 0.5 * 32767, every step rounded to float32.
@@ -61,6 +72,8 @@ def main(argv):
     command = argv[1]
     if command == "resample":
         samples = np.fromfile(argv[2], dtype="<f4")
+        if len(argv) > 7:
+            samples = mix(samples, int(argv[7]))
         with np.errstate(invalid="ignore"):
             resample(samples, int(argv[3]), int(argv[4]), argv[5] == "clamp").tofile(argv[6])
     elif command == "b64encode":
