@@ -22,10 +22,10 @@ namespace {
 
 constexpr const char* kClosed = "stdout closed";
 
-// A line goes out in pieces of at most this size, so that a write blocked by
-// a slow reader hands bytes over, and shows progress, as the reader frees
-// room for them rather than only at the end of the line. No larger than the
-// pipe's atomic write size, which a blocking write hands over whole.
+// A line goes out in pieces of at most a pipe's atomic write size, each write
+// returning as soon as the pipe has taken it: behind a slow reader the count
+// of bytes handed over then grows as the reader makes room, not only once the
+// whole line is out.
 constexpr std::size_t kPieceBytes = 4096;
 
 // The bytes written to `fd` that its reader has not taken yet, where the
