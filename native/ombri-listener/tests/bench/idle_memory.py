@@ -4,14 +4,14 @@ and what giving it back costs.
 
     tests/bench/idle_memory.py [BUILD_DIR ...]
 
-For each build (default: build), each workload runs on a fresh listener, each
-transcription and enhancement on a worker of its own as a request gets it;
-"a+b" means a requests side by side, all answered, then b more. Printed: RssAnon
-(kB) once the listener has answered a ping, and idle once every worker has
-ended. Then the median milliseconds of the build's transcribe_bench, where
-it has them: a tiny-model transcription on the benchmark's thread, on a fresh
-thread as a worker runs it, without and with the give-back after it, and the
-give-back alone after four transcriptions side by side.
+For each build (default: build), each workload runs on a fresh listener: its
+waves of requests are each sent at once (side by side, each on a worker of its
+own) and answered in full before the next. Printed: RssAnon (kB) once the
+listener has answered a ping, and idle once every worker has ended. Then the
+median milliseconds of the build's transcribe_bench, where it has them: a
+tiny-model transcription on the benchmark's thread, on a fresh thread as a
+worker runs it, without and with the give-back after it, and the give-back
+alone after one transcription and after four side by side.
 """
 
 import json
@@ -35,7 +35,7 @@ WORKLOADS = (
 )
 # transcribe_bench's, as named in its JSON report, without its settings.
 BENCHMARKS = ("BM_TranscribeWav", "BM_TranscribeOnWorker/give_back:0", "BM_TranscribeOnWorker/give_back:1",
-              "BM_GiveBackAfterFour")
+              "BM_GiveBack/side_by_side:1", "BM_GiveBack/side_by_side:4")
 
 
 def rss_anon_kb(pid):
@@ -78,17 +78,17 @@ def idle_figures(listener, command, args, waves):
     """RssAnon at the start and once idle after the waves of requests."""
     with subprocess.Popen([listener], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                           stderr=subprocess.DEVNULL, bufsize=0) as child:
-        def answer(line):
+        def send(line):
             child.stdin.write(json.dumps(line).encode() + b"\n")
 
-        answer({"id": "ping", "cmd": "ping"})
+        send({"id": "ping", "cmd": "ping"})
         json.loads(child.stdout.readline())
         start, own_threads = rss_anon_kb(child.pid), thread_count(child.pid)
         sent = 0
         for size in waves:
             for _ in range(size):
                 sent += 1
-                answer({"id": str(sent), "cmd": command, "args": args(sent)})
+                send({"id": str(sent), "cmd": command, "args": args(sent)})
             for _ in range(size):
                 value = json.loads(child.stdout.readline())
                 if not value.get("ok"):
@@ -129,11 +129,11 @@ def main():
                 start, idle = idle_figures(listener, command, args, waves)
                 print(f"{label:<32} {build:<14} {start:>11} kB {idle:>11} kB")
     print()
-    print(f"{'build':<14} " + " ".join(f"{name:>34}" for name in BENCHMARKS))
-    for build in builds:
-        figures = bench_figures(build)
-        cells = (f"{figures[name]:.3f} ms" if name in figures else "-" for name in BENCHMARKS)
-        print(f"{build:<14} " + " ".join(f"{cell:>34}" for cell in cells))
+    figures = {build: bench_figures(build) for build in builds}
+    print(f"{'transcribe_bench median':<34} " + " ".join(f"{build:>14}" for build in builds))
+    for name in BENCHMARKS:
+        cells = (f"{figures[build][name]:.2f} ms" if name in figures[build] else "-" for build in builds)
+        print(f"{name:<34} " + " ".join(f"{cell:>14}" for cell in cells))
 
 
 if __name__ == "__main__":

@@ -5,7 +5,7 @@
 // recording; by default the tests' tiny model runs on 2.75 s of audio. Also
 // what the listener's workers add: each request on a fresh thread, with and
 // without giving the freed memory back after it, and the time that give-back
-// takes after four transcriptions side by side. A
+// takes after one transcription and after four side by side. A
 // bigger generated model that also decodes in three steps, for 30 s of audio:
 //   tools/make_tiny_whisper_model.py big.bin --state 384 --heads 6 --layers 4 --segment-end 29.9
 #include <benchmark/benchmark.h>
@@ -107,12 +107,13 @@ BENCHMARK(BM_TranscribeOnWorker)
     ->UseRealTime()
     ->MinTime(3.0);
 
-// The most one give-back finds: four workers' freed memory at once.
-void BM_GiveBackAfterFour(benchmark::State& state) {
+// What one give-back finds after one transcription, and after several side
+// by side: the most a worker finds.
+void BM_GiveBack(benchmark::State& state) {
   const auto& in = inputs();
   for (auto _ : state) {
     std::vector<std::thread> workers;
-    for (int i = 0; i < 4; ++i)
+    for (int i = 0; i < state.range(0); ++i)
       workers.emplace_back([&] { (void)ombri::transcribe_wav(in.model, in.audio, std::nullopt, std::nullopt); });
     for (auto& worker : workers) worker.join();
     const auto begin = std::chrono::steady_clock::now();
@@ -120,7 +121,13 @@ void BM_GiveBackAfterFour(benchmark::State& state) {
     state.SetIterationTime(std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count());
   }
 }
-BENCHMARK(BM_GiveBackAfterFour)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(4);
+BENCHMARK(BM_GiveBack)
+    ->ArgName("side_by_side")
+    ->Arg(1)
+    ->Arg(4)
+    ->Unit(benchmark::kMillisecond)
+    ->UseManualTime()
+    ->Iterations(4);
 
 }  // namespace
 
