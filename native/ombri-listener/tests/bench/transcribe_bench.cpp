@@ -2,19 +2,25 @@
 // load, state, whisper_full on the same buffer with the same parameters, and
 // release, as every request does), and our overhead. OMBRI_BENCH_MODEL and
 // OMBRI_BENCH_AUDIO (any WAV file) choose a real model and
-// recording; by default the tests' tiny model runs on 2.75 s of audio. A
+// recording; by default the tests' tiny model runs on 2.75 s of audio. Also
+// what the listener's workers add: each request on a fresh thread, with and
+// without giving the freed memory back after it, and the time that give-back
+// takes after one transcription and after four side by side. A
 // bigger generated model that also decodes in three steps, for 30 s of audio:
 //   tools/make_tiny_whisper_model.py big.bin --state 384 --heads 6 --layers 4 --segment-end 29.9
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 #include <whisper.h>
 
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "base/give_back_memory.hpp"
 #include "overhead_report.hpp"
 #include "processing/transcribe.hpp"
 #include "processing/transcribe_audio.hpp"
@@ -78,6 +84,50 @@ void BM_WhisperAlone(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_WhisperAlone)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(3.0);
+
+// A fresh thread takes the arena the last one left; after a give-back what
+// that arena held has to come from the system again.
+void BM_TranscribeOnWorker(benchmark::State& state) {
+  const auto& in = inputs();
+  const bool give_back = state.range(0) != 0;
+  for (auto _ : state) {
+    bool ok = false;
+    std::thread([&] {
+      ok = ombri::transcribe_wav(in.model, in.audio, std::nullopt, std::nullopt).ok();
+      if (give_back) ombri::give_back_freed_memory();
+    }).join();
+    if (!ok) state.SkipWithError("the transcription failed");
+  }
+}
+BENCHMARK(BM_TranscribeOnWorker)
+    ->ArgName("give_back")
+    ->Arg(0)
+    ->Arg(1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->MinTime(3.0);
+
+// What one give-back finds after one transcription, and after several side
+// by side: the most a worker finds.
+void BM_GiveBack(benchmark::State& state) {
+  const auto& in = inputs();
+  for (auto _ : state) {
+    std::vector<std::thread> workers;
+    for (int i = 0; i < state.range(0); ++i)
+      workers.emplace_back([&] { (void)ombri::transcribe_wav(in.model, in.audio, std::nullopt, std::nullopt); });
+    for (auto& worker : workers) worker.join();
+    const auto begin = std::chrono::steady_clock::now();
+    ombri::give_back_freed_memory();
+    state.SetIterationTime(std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count());
+  }
+}
+BENCHMARK(BM_GiveBack)
+    ->ArgName("side_by_side")
+    ->Arg(1)
+    ->Arg(4)
+    ->Unit(benchmark::kMillisecond)
+    ->UseManualTime()
+    ->Iterations(4);
 
 }  // namespace
 

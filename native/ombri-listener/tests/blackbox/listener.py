@@ -135,6 +135,16 @@ def sanitized(pid):
     return "libasan" in text or "libtsan" in text
 
 
+def rss_anon_kb(pid):
+    """The process's resident anonymous memory: its heaps and stacks, not the files it maps."""
+    with open(f"/proc/{pid}/status") as status:
+        return next(int(line.split()[1]) for line in status if line.startswith("RssAnon:"))
+
+
+def thread_count(pid):
+    return len(os.listdir(f"/proc/{pid}/task"))
+
+
 def limit_address_space(pid, extra_bytes):
     """Lets the running process map at most `extra_bytes` more than it has now."""
     with open(f"/proc/{pid}/status") as status:

@@ -7,7 +7,7 @@ import subprocess
 import time
 import unittest
 
-from listener import TinyTranscriptionCase, request, sanitized, start
+from listener import TinyTranscriptionCase, request, sanitized, start, thread_count
 
 # The main thread, the stdout writer and the simulated device listeners' thread.
 OWN_THREADS = 3
@@ -15,10 +15,6 @@ IDLE_CPU_SECONDS = 0.05
 # What a parent could hold a math library's thread pool back with: the listener
 # must not depend on them, so they are not passed on.
 POOL_VARIABLES = ("OPENBLAS_NUM_THREADS", "GOTO_NUM_THREADS", "OMP_NUM_THREADS")
-
-
-def thread_count(pid):
-    return len(os.listdir(f"/proc/{pid}/task"))
 
 
 def cpu_seconds(pid):

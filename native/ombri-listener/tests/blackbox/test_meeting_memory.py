@@ -6,7 +6,7 @@ import subprocess
 import tempfile
 import unittest
 
-from listener import Meeting, audio_world, request, sanitized, start
+from listener import Meeting, audio_world, request, rss_anon_kb, sanitized, start
 
 DEVICES = [
     {"uid": "mic", "name": "Built-in Microphone", "input": {"rate": 48000, "channels": 1, "sample": "f32"},
@@ -20,11 +20,6 @@ MEETING_SECONDS = 20
 # Room for the allocator's own moves. A buffer that keeps each 48 kHz float
 # sample grows by 187.5 KiB per second, some 3 MiB over the measured span.
 GROWTH_BOUND_KB = 256
-
-
-def rss_anon_kb(pid):
-    with open(f"/proc/{pid}/status") as status:
-        return next(int(line.split()[1]) for line in status if line.startswith("RssAnon:"))
 
 
 class MeetingMemory(unittest.TestCase):
