@@ -105,10 +105,11 @@ def idle_figures(listener, command, args, waves):
 def bench_figures(build):
     """Median milliseconds of each benchmark the build's transcribe_bench has."""
     bench = os.path.join(build, "native", "ombri-listener", "tests", "transcribe_bench")
-    done = subprocess.run([bench, "--benchmark_filter=BM_TranscribeWav|OnWorker|GiveBack",
-                           "--benchmark_format=json"], capture_output=True, text=True, check=True)
-    # The overhead line follows the JSON report.
-    report = json.loads(done.stdout[:done.stdout.rindex("}") + 1])
+    with tempfile.NamedTemporaryFile(suffix=".json") as out:
+        subprocess.run([bench, "--benchmark_filter=BM_TranscribeWav|OnWorker|GiveBack",
+                        "--benchmark_out=" + out.name, "--benchmark_out_format=json"],
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True)
+        report = json.load(out)
     figures = {}
     for run in report["benchmarks"]:
         if run.get("aggregate_name") == "median":
