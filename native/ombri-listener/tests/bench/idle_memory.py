@@ -22,9 +22,12 @@ import subprocess
 import sys
 import tempfile
 import time
-import wave
 
 TOOLS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tools")
+sys.path.insert(0, TOOLS)
+from mono_wav import write_wav  # noqa: E402
+from process_status import rss_anon_kb, thread_count  # noqa: E402
+
 TINY, LARGE, ENHANCE = "tiny", "384-state", "enhance"
 WORKLOADS = (
     ("one tiny transcription", TINY, [1]),
@@ -38,22 +41,10 @@ BENCHMARKS = ("BM_TranscribeWav", "BM_TranscribeOnWorker/give_back:0", "BM_Trans
               "BM_GiveBack/side_by_side:1", "BM_GiveBack/side_by_side:4")
 
 
-def rss_anon_kb(pid):
-    with open(f"/proc/{pid}/status") as status:
-        return next(int(line.split()[1]) for line in status if line.startswith("RssAnon:"))
 
 
-def thread_count(pid):
-    return len(os.listdir(f"/proc/{pid}/task"))
-
-
-def write_wav(path, rate, count):
-    with wave.open(path, "wb") as out:
-        out.setnchannels(1)
-        out.setsampwidth(2)
-        out.setframerate(rate)
-        out.writeframes(b"".join(int(8000 * math.sin(i * 0.05)).to_bytes(2, "little", signed=True)
-                                 for i in range(count)))
+def sine_wav(path, rate, count):
+    write_wav(path, rate, (8000 * math.sin(i * 0.05) for i in range(count)))
     return path
 
 
@@ -64,9 +55,9 @@ def inputs(directory):
     subprocess.run([sys.executable, tool, tiny], check=True)
     subprocess.run([sys.executable, tool, large, "--state", "384", "--heads", "6", "--layers", "4",
                     "--segment-end", "29.9"], check=True)
-    short = write_wav(os.path.join(directory, "short.wav"), 16000, 44000)
-    long = write_wav(os.path.join(directory, "long.wav"), 16000, 30 * 16000)
-    noisy = write_wav(os.path.join(directory, "noisy.wav"), 48000, 20 * 48000)
+    short = sine_wav(os.path.join(directory, "short.wav"), 16000, 44000)
+    long = sine_wav(os.path.join(directory, "long.wav"), 16000, 30 * 16000)
+    noisy = sine_wav(os.path.join(directory, "noisy.wav"), 48000, 20 * 48000)
     return {
         TINY: ("transcribe", lambda n: {"modelPath": tiny, "audioPath": short}),
         LARGE: ("transcribe", lambda n: {"modelPath": large, "audioPath": long}),

@@ -17,13 +17,11 @@ import tempfile
 import threading
 import time
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tools"))
+from process_status import rss_anon_kb  # noqa: E402
+
 TAP_RATES = (48000, 16000)
 WARM_UP_SECONDS = 3
-
-
-def rss_anon_kb(pid):
-    with open(f"/proc/{pid}/status") as status:
-        return next(int(line.split()[1]) for line in status if line.startswith("RssAnon:"))
 
 
 def world(directory, tap_rate):

@@ -10,11 +10,14 @@ import sys
 import tempfile
 import time
 import unittest
-import wave
 
 LISTENER = os.environ["OMBRI_LISTENER"]
 STANDINS = os.environ["OMBRI_STANDINS_DIR"]
 TOOLS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tools")
+sys.path.insert(0, TOOLS)
+from mono_wav import write_wav  # noqa: E402
+from process_status import rss_anon_kb, thread_count  # noqa: E402,F401  (for the tests)
+
 SAMPLES = os.path.abspath(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "..", "..", "samples"))
 
 
@@ -135,16 +138,6 @@ def sanitized(pid):
     return "libasan" in text or "libtsan" in text
 
 
-def rss_anon_kb(pid):
-    """The process's resident anonymous memory: its heaps and stacks, not the files it maps."""
-    with open(f"/proc/{pid}/status") as status:
-        return next(int(line.split()[1]) for line in status if line.startswith("RssAnon:"))
-
-
-def thread_count(pid):
-    return len(os.listdir(f"/proc/{pid}/task"))
-
-
 def limit_address_space(pid, extra_bytes):
     """Lets the running process map at most `extra_bytes` more than it has now."""
     with open(f"/proc/{pid}/status") as status:
@@ -156,14 +149,6 @@ def limit_address_space(pid, extra_bytes):
 def read_bytes(path):
     with open(path, "rb") as f:
         return f.read()
-
-
-def write_wav(path, rate, samples):
-    with wave.open(path, "wb") as out:
-        out.setnchannels(1)
-        out.setsampwidth(2)
-        out.setframerate(rate)
-        out.writeframes(b"".join(int(s).to_bytes(2, "little", signed=True) for s in samples))
 
 
 class TinyTranscriptionCase(unittest.TestCase):
